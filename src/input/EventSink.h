@@ -1,0 +1,30 @@
+#pragma once
+
+#include "input/SyntheticEvent.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace corvane {
+
+// Where synthetic input enters the desktop's input stream.
+class EventSink {
+public:
+    virtual ~EventSink() = default;
+
+    // The current pointer position, or nothing when it cannot be read.
+    virtual std::optional<Point> pointerLocation() = 0;
+    // A mouse event of this type and button at `location` with no flags, or nothing.
+    virtual std::optional<SyntheticEvent> createMouseEvent(MouseEventType type, Point location,
+                                                           MouseButton button) = 0;
+    // A key-down or key-up event for a virtual key code with no flags, or nothing.
+    virtual std::optional<SyntheticEvent> createKeyboardEvent(std::uint16_t keyCode,
+                                                              bool keyDown) = 0;
+    // A pixel-unit scroll event with two wheels and no flags, or nothing.
+    virtual std::optional<SyntheticEvent> createScrollWheelEvent(std::int32_t vertical,
+                                                                 std::int32_t horizontal) = 0;
+    // Posts the event at once, carrying exactly its own flags.
+    virtual void post(const SyntheticEvent& event) = 0;
+};
+
+} // namespace corvane
