@@ -1,0 +1,144 @@
+#include "platform/secrets/SecretServiceStore.h"
+
+#include <memory>
+#include <string>
+
+namespace corvane {
+
+namespace {
+
+constexpr const char* schemaName = "dev.corvane.Pairing";
+constexpr const char* contentType = "text/plain";
+constexpr const char* itemLabel = "Corvane paired devices";
+// Sentinel for libsecret's attribute lists.
+constexpr const char* endOfAttributes = nullptr;
+
+struct ValueUnref {
+    void operator()(SecretValue* value) const { secret_value_unref(value); }
+};
+using ValuePtr = std::unique_ptr<SecretValue, ValueUnref>;
+
+// D-Bus strings must be UTF-8 and C strings stop at the first NUL: anything else would name
+// another item than the one asked for.
+bool isAttributeText(const std::string& text) {
+    return text.find('\0') == std::string::npos &&
+           g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr);
+}
+
+bool hasValidAttributes(const SecretItem& item) {
+    return isAttributeText(item.service) && isAttributeText(item.account);
+}
+
+} // namespace
+
+SecretServiceStore::SecretServiceStore() : schema_{} {
+    schema_.name = schemaName;
+    schema_.flags = SECRET_SCHEMA_NONE;
+    schema_.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
+    schema_.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
+}
+
+bool SecretServiceStore::available() {
+    GError* error = nullptr;
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
+    if (service == nullptr) {
+        g_clear_error(&error);
+        return false;
+    }
+    g_object_unref(service);
+    return true;
+}
+
+SecretLookup SecretServiceStore::copyMatching(const SecretItem& item) {
+    if (!hasValidAttributes(item)) {
+        return SecretLookup{fail(invalidAttributes, nullptr), {}};
+    }
+    GError* error = nullptr;
+    const ValuePtr value(secret_password_lookup_binary_sync(&schema_, nullptr, &error, "service",
+                                                            item.service.c_str(), "account",
+                                                            item.account.c_str(), endOfAttributes));
+    if (error != nullptr) {
+        return SecretLookup{fail(lookupFailed, error), {}};
+    }
+    if (!value) {
+        return SecretLookup{SecretStatus::itemNotFound, {}};
+    }
+    gsize length = 0;
+    const gchar* bytes = secret_value_get(value.get(), &length);
+    return SecretLookup{SecretStatus::success, Bytes(bytes, length)};
+}
+
+std::int32_t SecretServiceStore::update(const SecretItem& item, const Bytes& data) {
+    const SecretLookup existing = copyMatching(item);
+    if (existing.status != SecretStatus::success) {
+        return existing.status;
+    }
+    return store(item, data);
+}
+
+std::int32_t SecretServiceStore::add(const SecretItem& item, const Bytes& data) {
+    // Storing replaces a matching item; adding must not.
+    const SecretLookup existing = copyMatching(item);
+    if (existing.status == SecretStatus::success) {
+        return fail(duplicateItem, nullptr);
+    }
+    if (existing.status != SecretStatus::itemNotFound) {
+        return existing.status;
+    }
+    return store(item, data);
+}
+
+std::int32_t SecretServiceStore::remove(const SecretItem& item) {
+    if (!hasValidAttributes(item)) {
+        return fail(invalidAttributes, nullptr);
+    }
+    GError* error = nullptr;
+    const gboolean removed =
+        secret_password_clear_sync(&schema_, nullptr, &error, "service", item.service.c_str(),
+                                   "account", item.account.c_str(), endOfAttributes);
+    if (error != nullptr) {
+        return fail(clearFailed, error);
+    }
+    return removed ? SecretStatus::success : SecretStatus::itemNotFound;
+}
+
+std::optional<std::string> SecretServiceStore::errorMessage(std::int32_t status) const {
+    switch (status) {
+    case duplicateItem:
+        return "The secret store already holds this item";
+    case invalidAttributes:
+        return "Secret names must be UTF-8 text without NUL characters";
+    default:
+        break;
+    }
+    const auto found = lastMessages_.find(status);
+    if (found == lastMessages_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::int32_t SecretServiceStore::store(const SecretItem& item, const Bytes& data) {
+    const ValuePtr value(
+        secret_value_new(data.data(), static_cast<gssize>(data.size()), contentType));
+    GError* error = nullptr;
+    const gboolean stored = secret_password_store_binary_sync(
+        &schema_, SECRET_COLLECTION_DEFAULT, itemLabel, value.get(), nullptr, &error, "service",
+        item.service.c_str(), "account", item.account.c_str(), endOfAttributes);
+    if (!stored || error != nullptr) {
+        return fail(storeFailed, error);
+    }
+    return SecretStatus::success;
+}
+
+std::int32_t SecretServiceStore::fail(Status status, GError* error) {
+    if (error != nullptr) {
+        lastMessages_[status] = std::string("Secret Service: ") + error->message;
+        g_error_free(error);
+    } else {
+        lastMessages_[status] = "Secret Service: the request failed";
+    }
+    return status;
+}
+
+} // namespace corvane

@@ -1,0 +1,246 @@
+#include "platform/secrets/FileSecretStore.h"
+
+#include "TempFolder.h"
+#include "pairing/PairingKeychain.h"
+#include "platform/secrets/SecretStoreFactory.h"
+#include "platform/system/QSettingsDefaults.h"
+#include "platform/system/SodiumRandom.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fstream>
+#include <set>
+#include <vector>
+
+namespace corvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+mode_t modeOf(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+std::vector<fs::path> filesIn(const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        files.push_back(entry.path());
+    }
+    return files;
+}
+
+class FileSecretStoreTest : public testing::Test {
+protected:
+    test::TempFolder temp;
+    fs::path folder = temp.path() / "data" / "corvane";
+    FileSecretStore store{folder};
+    SecretItem item{"dev.corvane.receiver.mac.pairings", "clients"};
+
+    Bytes read(const SecretItem& which) {
+        SecretLookup lookup = store.copyMatching(which);
+        EXPECT_EQ(lookup.status, SecretStatus::success);
+        return lookup.data.value_or("<missing>");
+    }
+};
+
+TEST_F(FileSecretStoreTest, Operations_FollowTheStoreContract) {
+    EXPECT_EQ(store.copyMatching(item).status, SecretStatus::itemNotFound);
+    EXPECT_EQ(store.update(item, "x"), SecretStatus::itemNotFound);
+    EXPECT_EQ(store.remove(item), SecretStatus::itemNotFound);
+    EXPECT_FALSE(fs::exists(store.pathFor(item)));
+
+    ASSERT_EQ(store.add(item, "first"), SecretStatus::success);
+    EXPECT_EQ(read(item), "first");
+    EXPECT_EQ(store.add(item, "clobber"), EEXIST);
+    EXPECT_EQ(read(item), "first");
+
+    ASSERT_EQ(store.update(item, std::string("second\0!", 8)), SecretStatus::success);
+    EXPECT_EQ(read(item), std::string("second\0!", 8));
+    ASSERT_EQ(store.update(item, ""), SecretStatus::success);
+    EXPECT_EQ(read(item), "");
+
+    EXPECT_EQ(store.remove(item), SecretStatus::success);
+    EXPECT_EQ(store.remove(item), SecretStatus::itemNotFound);
+    EXPECT_EQ(store.copyMatching(item).status, SecretStatus::itemNotFound);
+}
+
+TEST_F(FileSecretStoreTest, Permissions_FolderIsPrivateAndFilesOwnerOnly) {
+    const mode_t previous = ::umask(0);
+    const int added = store.add(item, "secret");
+    ::umask(previous);
+    ASSERT_EQ(added, SecretStatus::success);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(folder.parent_path()), 0700u);
+    EXPECT_EQ(modeOf(store.pathFor(item)), 0600u);
+
+    fs::permissions(folder, fs::perms::all);
+    ASSERT_EQ(store.update(item, "again"), SecretStatus::success);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(store.pathFor(item)), 0600u);
+}
+
+TEST_F(FileSecretStoreTest, Update_ReplacesTheFileAtomicallyAndLeavesNoTemporaries) {
+    ASSERT_EQ(store.add(item, "old"), SecretStatus::success);
+    const fs::path path = store.pathFor(item);
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+    ASSERT_EQ(store.update(item, "new"), SecretStatus::success);
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_NE(before.st_ino, after.st_ino); // a new file renamed over the old, not rewritten
+    EXPECT_EQ(read(item), "new");
+    EXPECT_EQ(filesIn(folder), std::vector<fs::path>{path});
+}
+
+TEST_F(FileSecretStoreTest, PlantedSymlink_IsNeitherReadNorWrittenThrough) {
+    ASSERT_EQ(store.add(item, "mine"), SecretStatus::success);
+    const fs::path target = temp.path() / "elsewhere";
+    std::ofstream(target) << "untouched";
+    const fs::path path = store.pathFor(item);
+    fs::remove(path);
+    fs::create_symlink(target, path);
+
+    EXPECT_EQ(store.copyMatching(item).status, ELOOP);
+    EXPECT_EQ(store.update(item, "replaced"), SecretStatus::success);
+    EXPECT_FALSE(fs::is_symlink(path));
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "untouched");
+}
+
+TEST_F(FileSecretStoreTest, HostileNames_StayInsideTheFolderAndNeverCollide) {
+    const std::vector<SecretItem> items = {{"../../escape", "clients"},
+                                           {"/", "/"},
+                                           {"..", ".."},
+                                           {"", ""},
+                                           {"a.b", "c"},
+                                           {"a", "b.c"},
+                                           {std::string("a\0b", 3), "c"},
+                                           {"a", std::string("\0bc", 3)},
+                                           {"~pending", "x"},
+                                           {"caf\xc3\xa9", "\xff\xfe"}};
+    std::set<fs::path> paths;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const fs::path path = store.pathFor(items[i]);
+        EXPECT_EQ(path.parent_path(), folder);
+        EXPECT_NE(path.filename(), "..");
+        paths.insert(path);
+        ASSERT_EQ(store.add(items[i], std::to_string(i)), SecretStatus::success) << i;
+    }
+    EXPECT_EQ(paths.size(), items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(read(items[i]), std::to_string(i));
+    }
+    EXPECT_EQ(filesIn(folder).size(), items.size());
+    EXPECT_EQ(filesIn(temp.path()).size(), 1u); // only "data"
+}
+
+TEST_F(FileSecretStoreTest, OverlongNames_FailWithAReadableStatus) {
+    const SecretItem huge{std::string(400, 's'), "clients"};
+    const int status = store.add(huge, "x");
+    EXPECT_EQ(status, ENAMETOOLONG);
+    const std::optional<std::string> message = store.errorMessage(status);
+    ASSERT_TRUE(message.has_value());
+    EXPECT_NE(message->find("too long"), std::string::npos) << *message;
+    EXPECT_FALSE(store.errorMessage(SecretStatus::itemNotFound).has_value());
+}
+
+TEST_F(FileSecretStoreTest, PairingKeychain_RoundTripsThroughFiles) {
+    const PairingKeychain keychain(std::make_shared<FileSecretStore>(folder));
+    for (const Bytes& data : {Bytes("{}"), Bytes(R"({"A":"B"})"), Bytes(100000, 'z')}) {
+        ASSERT_TRUE(keychain.write(data, item.service, item.account).has_value());
+        EXPECT_EQ(keychain.read(item.service, item.account)->value_or(""), data);
+    }
+    EXPECT_EQ(filesIn(folder).size(), 1u);
+    EXPECT_TRUE(keychain.deleteItem(item.service, item.account).has_value());
+    EXPECT_TRUE(keychain.deleteItem(item.service, item.account).has_value());
+    EXPECT_FALSE(keychain.read(item.service, item.account)->has_value());
+}
+
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        if (value != nullptr) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~EnvironmentVariable() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(SecretStoreFactoryTest, Choice_FileAutoWithoutBusAndUnknown) {
+    test::TempFolder temp;
+    const EnvironmentVariable dataHome("XDG_DATA_HOME", temp.path().c_str());
+    const EnvironmentVariable bus("DBUS_SESSION_BUS_ADDRESS",
+                                  ("unix:path=" + (temp.path() / "no-bus").string()).c_str());
+
+    for (const char* choice : {"file", "auto", ""}) {
+        const auto store = makeSecretStore(choice);
+        ASSERT_TRUE(store.has_value()) << choice << ": " << store.error().description();
+        const auto* file = dynamic_cast<FileSecretStore*>(store->get());
+        ASSERT_NE(file, nullptr) << choice;
+        EXPECT_EQ(file->folder(), temp.path() / "corvane");
+    }
+    const auto unknown = makeSecretStore("keychain");
+    ASSERT_FALSE(unknown.has_value());
+    EXPECT_NE(unknown.error().description().find("keychain"), std::string::npos);
+
+    const EnvironmentVariable choice("CORVANE_SECRETS", "File");
+    EXPECT_FALSE(makeSecretStore().has_value());
+}
+
+TEST(SecretStoreFactoryTest, DefaultFolder_FallsBackToHome) {
+    const EnvironmentVariable dataHome("XDG_DATA_HOME", "relative/is/ignored");
+    const EnvironmentVariable home("HOME", "/home/someone");
+    EXPECT_EQ(FileSecretStore::defaultFolder().value(), "/home/someone/.local/share/corvane");
+    const EnvironmentVariable noHome("HOME", nullptr);
+    EXPECT_FALSE(FileSecretStore::defaultFolder().has_value());
+}
+
+TEST(QSettingsDefaultsTest, Strings_PersistUnderXdgConfigHome) {
+    test::TempFolder temp;
+    const EnvironmentVariable configHome("XDG_CONFIG_HOME", temp.path().c_str());
+    {
+        QSettingsDefaults defaults;
+        EXPECT_FALSE(defaults.string("corvaneHostID").has_value());
+        defaults.setString("corvaneHostID", "ABCDEF01-2345-6789-ABCD-EF0123456789");
+        defaults.setString("other", "caf\xc3\xa9");
+    }
+    EXPECT_TRUE(fs::exists(temp.path() / "corvane" / "corvane.ini"));
+    const QSettingsDefaults reopened;
+    EXPECT_EQ(reopened.string("corvaneHostID"), "ABCDEF01-2345-6789-ABCD-EF0123456789");
+    EXPECT_EQ(reopened.string("other"), "caf\xc3\xa9");
+}
+
+TEST(SodiumRandomTest, Fill_GivesFreshBytesEveryCall) {
+    SodiumRandom random;
+    std::array<std::uint8_t, 32> first{};
+    std::array<std::uint8_t, 32> second{};
+    ASSERT_TRUE(random.fill(first));
+    ASSERT_TRUE(random.fill(second));
+    EXPECT_NE(first, second);
+    EXPECT_NE(first, (std::array<std::uint8_t, 32>{}));
+    EXPECT_TRUE(random.fill(std::span<std::uint8_t>()));
+}
+
+} // namespace
+} // namespace corvane

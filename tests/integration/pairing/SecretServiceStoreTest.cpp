@@ -1,0 +1,172 @@
+#include "platform/secrets/SecretServiceStore.h"
+
+#include "KeyringSession.h"
+#include "fakes/FakeUserDefaults.h"
+#include "pairing/PairedClients.h"
+#include "pairing/PairingKeychain.h"
+#include "platform/secrets/SecretStoreFactory.h"
+#include "platform/system/SodiumRandom.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+namespace corvane {
+namespace {
+
+// The exit status and standard output of a shell command, bounded in time.
+std::pair<int, std::string> run(const std::string& command) {
+    std::string output;
+    FILE* pipe = ::popen(("timeout 20 " + command).c_str(), "r");
+    if (pipe == nullptr) {
+        return {-1, output};
+    }
+    std::array<char, 4096> buffer{};
+    for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) {
+        output.append(buffer.data(), n);
+    }
+    return {::pclose(pipe), output};
+}
+
+std::string secretToolLookup(std::string_view service, std::string_view account) {
+    return run("secret-tool lookup service '" + std::string(service) + "' account '" +
+               std::string(account) + "'")
+        .second;
+}
+
+// One keyring session for the whole process: GLib and libsecret keep their first session-bus
+// connection for good, so a second bus could not be reached from here anyway.
+test::KeyringSession& keyringSession() {
+    static test::KeyringSession session;
+    return session;
+}
+
+class SecretServiceStoreTest : public testing::Test {
+protected:
+    void SetUp() override {
+        const test::KeyringSession& session = keyringSession();
+        if (session.skipReason()) {
+            GTEST_SKIP() << *session.skipReason();
+        }
+        ASSERT_FALSE(session.error().has_value()) << *session.error();
+    }
+
+    std::shared_ptr<SecretServiceStore> store = std::make_shared<SecretServiceStore>();
+};
+
+TEST_F(SecretServiceStoreTest, Operations_FollowTheStoreContract) {
+    const SecretItem item{"dev.corvane.test.contract", "clients"};
+    const SecretItem sibling{"dev.corvane.test.contract", "others"};
+    EXPECT_EQ(store->copyMatching(item).status, SecretStatus::itemNotFound);
+    EXPECT_EQ(store->update(item, "x"), SecretStatus::itemNotFound);
+    EXPECT_EQ(store->copyMatching(item).status, SecretStatus::itemNotFound);
+    EXPECT_EQ(store->remove(item), SecretStatus::itemNotFound);
+
+    ASSERT_EQ(store->add(item, "first"), SecretStatus::success);
+    ASSERT_EQ(store->add(sibling, "sibling"), SecretStatus::success);
+    EXPECT_EQ(store->add(item, "clobber"), SecretServiceStore::duplicateItem);
+    EXPECT_TRUE(store->errorMessage(SecretServiceStore::duplicateItem).has_value());
+    EXPECT_EQ(store->copyMatching(item).data, "first");
+
+    ASSERT_EQ(store->update(item, "second"), SecretStatus::success);
+    EXPECT_EQ(store->copyMatching(item).data, "second");
+    EXPECT_EQ(store->copyMatching(sibling).data, "sibling");
+
+    EXPECT_EQ(store->remove(item), SecretStatus::success);
+    EXPECT_EQ(store->remove(item), SecretStatus::itemNotFound);
+    EXPECT_EQ(store->copyMatching(sibling).data, "sibling");
+}
+
+TEST_F(SecretServiceStoreTest, NamesThatAreNotText_AreRefusedNotTruncated) {
+    ASSERT_EQ(store->add({"dev.corvane.test.nul", "a"}, "real"), SecretStatus::success);
+    const SecretItem truncated{"dev.corvane.test.nul", std::string("a\0b", 3)};
+    EXPECT_EQ(store->copyMatching(truncated).status, SecretServiceStore::invalidAttributes);
+    EXPECT_EQ(store->update(truncated, "x"), SecretServiceStore::invalidAttributes);
+    EXPECT_EQ(store->remove(truncated), SecretServiceStore::invalidAttributes);
+    EXPECT_EQ(store->remove({"dev.corvane.test.nul", "\xff"}),
+              SecretServiceStore::invalidAttributes);
+    EXPECT_EQ(store->copyMatching({"dev.corvane.test.nul", "a"}).data, "real");
+}
+
+struct Payload {
+    std::string name;
+    Bytes bytes;
+};
+
+void PrintTo(const Payload& payload, std::ostream* out) {
+    *out << payload.name;
+}
+
+class SecretServiceRoundTripTest : public SecretServiceStoreTest,
+                                   public testing::WithParamInterface<Payload> {};
+
+TEST_P(SecretServiceRoundTripTest, PairingKeychain_WriteReadReplaceDelete) {
+    const PairingKeychain keychain(store);
+    const std::string service = "dev.corvane.test.roundtrip";
+    ASSERT_TRUE(keychain.write("placeholder", service, "clients").has_value());
+    const auto written = keychain.write(GetParam().bytes, service, "clients");
+    ASSERT_TRUE(written.has_value()) << written.error().description();
+    const auto read = keychain.read(service, "clients");
+    ASSERT_TRUE(read.has_value()) << read.error().description();
+    EXPECT_EQ(read->value_or("<missing>"), GetParam().bytes);
+    EXPECT_EQ(secretToolLookup(service, "clients"), GetParam().bytes);
+    EXPECT_TRUE(keychain.deleteItem(service, "clients").has_value());
+    EXPECT_TRUE(keychain.deleteItem(service, "clients").has_value());
+    EXPECT_FALSE(keychain.read(service, "clients")->has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Payloads, SecretServiceRoundTripTest,
+    testing::Values(Payload{"EmptyObject", "{}"},
+                    Payload{"Tokens", R"({"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D":"x+/="})"},
+                    Payload{"Unicode", "caf\xc3\xa9 \xe2\x80\xa6 \"quoted\"\n"},
+                    Payload{"EmbeddedNul", std::string("nul\0inside", 10)},
+                    Payload{"Large", Bytes(65536, 'k')}),
+    [](const testing::TestParamInfo<Payload>& param) { return param.param.name; });
+
+TEST_F(SecretServiceStoreTest, PairedClients_SurviveARestartAndSecretToolSeesTheTokens) {
+    auto defaults = std::make_shared<test::FakeUserDefaults>();
+    const PairingStorage storage{store, defaults, std::make_shared<SodiumRandom>()};
+    const std::string clientA = "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D";
+    const std::string clientB = "abcdef01-2345-4789-abcd-ef0123456789";
+
+    auto registry = PairedClients::create(storage);
+    ASSERT_TRUE(registry.has_value()) << registry.error().description();
+    const std::string tokenA = registry->pair(clientA).value();
+    const std::string tokenB = registry->pair(clientB).value();
+
+    const auto stored = nlohmann::json::parse(
+        secretToolLookup(PairedClients::serviceIdentifier, PairedClients::tokensAccount));
+    EXPECT_EQ(stored, (nlohmann::json{{clientA, tokenA}, {clientB, tokenB}}));
+
+    auto restarted = PairedClients::create(storage);
+    ASSERT_TRUE(restarted.has_value()) << restarted.error().description();
+    EXPECT_EQ(restarted->hostID(), registry->hostID());
+    EXPECT_TRUE(restarted->accepts(clientA, tokenA));
+    EXPECT_TRUE(restarted->accepts(clientB, tokenB));
+    EXPECT_FALSE(restarted->accepts(clientA, tokenB));
+
+    ASSERT_TRUE(restarted->forgetAll().has_value());
+    EXPECT_EQ(run("secret-tool lookup service '" + std::string(PairedClients::serviceIdentifier) +
+                  "' account clients")
+                  .second,
+              "");
+    auto afterForget = PairedClients::create(storage);
+    ASSERT_TRUE(afterForget.has_value());
+    EXPECT_FALSE(afterForget->accepts(clientA, tokenA));
+}
+
+TEST_F(SecretServiceStoreTest, Factory_AutoAndExplicitChoiceUseTheSecretService) {
+    EXPECT_TRUE(SecretServiceStore::available());
+    for (const char* choice : {"auto", "secret-service"}) {
+        const auto chosen = makeSecretStore(choice);
+        ASSERT_TRUE(chosen.has_value()) << chosen.error().description();
+        EXPECT_NE(dynamic_cast<SecretServiceStore*>(chosen->get()), nullptr) << choice;
+    }
+}
+
+} // namespace
+} // namespace corvane
