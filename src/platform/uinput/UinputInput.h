@@ -1,0 +1,64 @@
+#pragma once
+
+#include "common/Error.h"
+#include "input/AccessibilityTrust.h"
+#include "input/EventSink.h"
+#include "platform/inputmap/FractionalMotion.h"
+#include "platform/inputmap/KeyTable.h"
+#include "platform/inputmap/ScrollConverter.h"
+#include "platform/uinput/UinputDevice.h"
+
+#include <expected>
+#include <memory>
+#include <string>
+
+namespace corvane {
+
+// Synthetic input through a kernel uinput device: works under Wayland compositors and on the
+// console, wherever the user may write to the uinput node.
+//
+// A uinput device only moves the pointer relatively and cannot read where it is, so the position
+// is tracked here, starting at (0, 0): a mouse event at a target moves by the difference to the
+// tracked position. Only differences matter to the receiver, which reads the position, adds the
+// phone's delta and posts there.
+class UinputInput final : public EventSink, public AccessibilityTrust {
+public:
+    static std::expected<std::shared_ptr<UinputInput>, Error>
+    open(const std::string& path = "/dev/uinput");
+
+    // Uses `device` for the events; `path` is the node whose write access isTrusted() checks.
+    UinputInput(std::unique_ptr<UinputDevice> device, std::string path);
+
+    // The uinput node is still writable for this user.
+    bool isTrusted() override;
+    // Access to /dev/uinput is granted by the system (udev rules, group membership), not asked
+    // for at run time, so there is nothing to prompt.
+    void requestTrust() override;
+
+    std::optional<Point> pointerLocation() override;
+    std::optional<SyntheticEvent> createMouseEvent(MouseEventType type, Point location,
+                                                   MouseButton button) override;
+    std::optional<SyntheticEvent> createKeyboardEvent(std::uint16_t keyCode, bool keyDown) override;
+    std::optional<SyntheticEvent> createScrollWheelEvent(std::int32_t vertical,
+                                                         std::int32_t horizontal) override;
+    void post(const SyntheticEvent& event) override;
+
+private:
+    void postBody(const MouseEvent& event);
+    void postBody(const KeyboardEvent& event);
+    void postBody(const ScrollWheelEvent& event);
+    void moveTo(Point target);
+    void writeKey(std::uint16_t code, bool down);
+    void write(std::uint16_t type, std::uint16_t code, std::int32_t value);
+    void writeIfNonZero(std::uint16_t type, std::uint16_t code, std::int32_t value);
+    void sync();
+
+    std::unique_ptr<UinputDevice> device_;
+    std::string path_;
+    FractionalMotion motion_;
+    PixelPoint pixel_;
+    ScrollConverter scroll_;
+    bool pendingFrame_ = false;
+};
+
+} // namespace corvane

@@ -1,0 +1,410 @@
+// XTestInput against a private Xvfb. xdotool reads where the pointer went and
+// `xinput test-xi2 --root` shows what arrived, with buttons, keycodes and modifiers.
+
+#include "platform/x11/XTestInput.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace corvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr EventFlags noFlags = 0;
+constexpr unsigned controlMask = 0x4;
+constexpr int xKeycodeControl = 37; // KEY_LEFTCTRL + 8
+constexpr int xKeycodeZ = 52;       // KEY_Z + 8
+constexpr int xKeycodeSpace = 65;   // KEY_SPACE + 8
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return condition();
+}
+
+// A child process that is always stopped when the object goes away.
+class ChildProcess {
+public:
+    // Starts `argv` with standard output on `stdoutFd` (or /dev/null) and standard error discarded.
+    static pid_t spawn(const std::vector<std::string>& argv, int stdoutFd) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (stdoutFd >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        }
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        std::vector<char*> args;
+        for (const auto& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        pid_t pid = -1;
+        if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+            pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+
+    explicit ChildProcess(pid_t pid = -1) : pid_(pid) {}
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess() { stop(); }
+
+    void stop() {
+        if (pid_ <= 0) {
+            return;
+        }
+        ::kill(pid_, SIGTERM);
+        const bool exited = waitFor([this] { return ::waitpid(pid_, nullptr, WNOHANG) != 0; }, 3s);
+        if (!exited) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+    bool running() const { return pid_ > 0; }
+
+private:
+    pid_t pid_;
+};
+
+// Xvfb on a display number it picks itself, so parallel runs never collide.
+class Xvfb {
+public:
+    Xvfb() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            return;
+        }
+        process_ = std::make_unique<ChildProcess>(
+            ChildProcess::spawn({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24",
+                                 "-nolisten", "tcp", "-noreset"},
+                                fds[1]));
+        ::close(fds[1]);
+        std::string number;
+        pollfd readable{fds[0], POLLIN, 0};
+        while (::poll(&readable, 1, 10000) == 1) {
+            char c = 0;
+            if (::read(fds[0], &c, 1) != 1 || c == '\n') {
+                break;
+            }
+            number += c;
+        }
+        ::close(fds[0]);
+        if (!number.empty()) {
+            name_ = ":" + number;
+        }
+    }
+
+    bool started() const { return !name_.empty(); }
+    const std::string& name() const { return name_; }
+    void stop() { process_->stop(); }
+
+private:
+    std::unique_ptr<ChildProcess> process_;
+    std::string name_;
+};
+
+std::string runAndRead(const std::string& command) {
+    std::string output;
+    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            output += buffer;
+        }
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+struct MouseLocation {
+    int x = -1;
+    int y = -1;
+    bool operator==(const MouseLocation&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const MouseLocation& location) {
+    return out << "(" << location.x << ", " << location.y << ")";
+}
+
+MouseLocation xdotoolLocation(const std::string& display) {
+    const std::string output =
+        runAndRead("DISPLAY=" + display + " timeout 5 xdotool getmouselocation 2>/dev/null");
+    MouseLocation location;
+    std::sscanf(output.c_str(), "x:%d y:%d", &location.x, &location.y);
+    return location;
+}
+
+void xdotoolMoveTo(const std::string& display, int x, int y) {
+    runAndRead("DISPLAY=" + display + " timeout 5 xdotool mousemove " + std::to_string(x) + " " +
+               std::to_string(y));
+}
+
+// One XI2 event as `xinput test-xi2` prints it.
+struct XiEvent {
+    std::string type;
+    int device = 0;
+    int detail = 0;
+    unsigned effectiveModifiers = 0;
+};
+
+// Records every XI2 event on the root window into a file while it lives.
+class XiRecorder {
+public:
+    explicit XiRecorder(const std::string& display)
+        : path_(std::filesystem::temp_directory_path() /
+                ("corvane-xi2-" + std::to_string(::getpid()) + ".txt")) {
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::setenv("DISPLAY", display.c_str(), 1);
+        // Line buffering, so that events reach the file while xinput still runs.
+        process_ = std::make_unique<ChildProcess>(
+            ChildProcess::spawn({"stdbuf", "-oL", "xinput", "test-xi2", "--root"}, fd));
+        ::close(fd);
+    }
+    ~XiRecorder() {
+        process_->stop();
+        std::filesystem::remove(path_);
+    }
+
+    // Master-device events only: every event also arrives once per slave device.
+    std::vector<XiEvent> events() const {
+        std::vector<XiEvent> events;
+        std::ifstream in(path_);
+        std::string line;
+        while (std::getline(in, line)) {
+            char name[64] = {};
+            unsigned value = 0;
+            int number = 0;
+            if (std::sscanf(line.c_str(), "EVENT type %d (%63[^)])", &number, name) == 2) {
+                events.push_back({name});
+            } else if (events.empty()) {
+                continue;
+            } else if (std::sscanf(line.c_str(), " device: %d", &number) == 1) {
+                events.back().device = number;
+            } else if (std::sscanf(line.c_str(), " detail: %d", &number) == 1) {
+                events.back().detail = number;
+            } else if (const auto at = line.find("effective: 0x");
+                       at != std::string::npos && line.find("modifiers:") != std::string::npos) {
+                std::sscanf(line.c_str() + at, "effective: 0x%x", &value);
+                events.back().effectiveModifiers = value;
+            }
+        }
+        std::erase_if(events, [](const XiEvent& event) {
+            return event.device != masterPointer && event.device != masterKeyboard;
+        });
+        return events;
+    }
+
+    // The first event after `from` of this type and detail, once it has arrived.
+    std::optional<XiEvent> waitForEvent(const std::string& type, int detail,
+                                        std::size_t from = 0) const {
+        std::optional<XiEvent> found;
+        waitFor([&] {
+            const auto all = events();
+            for (std::size_t i = from; i < all.size(); ++i) {
+                if (all[i].type == type && all[i].detail == detail) {
+                    found = all[i];
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+
+    static constexpr int masterPointer = 2;
+    static constexpr int masterKeyboard = 3;
+
+private:
+    std::filesystem::path path_;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+class XTestInputIntegration : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = std::make_unique<Xvfb>(); }
+    static void TearDownTestSuite() { server.reset(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(server->started()) << "Xvfb did not start";
+        auto opened = XTestInput::open(server->name().c_str());
+        ASSERT_TRUE(opened) << opened.error().description();
+        input = *opened;
+    }
+
+    void moveBy(double dx, double dy) {
+        const auto at = input->pointerLocation();
+        ASSERT_TRUE(at);
+        auto event = input->createMouseEvent(MouseEventType::mouseMoved, {at->x + dx, at->y + dy},
+                                             MouseButton::left);
+        ASSERT_TRUE(event);
+        input->post(*event);
+    }
+
+    void clickAtPointer(EventFlags flags) {
+        const Point at = *input->pointerLocation();
+        for (const auto type : {MouseEventType::leftMouseDown, MouseEventType::leftMouseUp}) {
+            auto event = input->createMouseEvent(type, at, MouseButton::left);
+            ASSERT_TRUE(event);
+            event->flags = flags;
+            input->post(*event);
+        }
+    }
+
+    void pressKey(std::uint16_t keyCode, EventFlags flags) {
+        for (const bool down : {true, false}) {
+            auto event = input->createKeyboardEvent(keyCode, down);
+            ASSERT_TRUE(event);
+            event->flags = flags;
+            input->post(*event);
+        }
+    }
+
+    void scroll(std::int32_t vertical, std::int32_t horizontal) {
+        auto event = input->createScrollWheelEvent(vertical, horizontal);
+        ASSERT_TRUE(event);
+        input->post(*event);
+    }
+
+    // Starts a recorder and waits until it sees events, so nothing posted later is missed.
+    std::unique_ptr<XiRecorder> startRecorder() {
+        auto recorder = std::make_unique<XiRecorder>(server->name());
+        const bool listening = waitFor([&] {
+            moveBy(1, 0);
+            moveBy(-1, 0);
+            return !recorder->events().empty();
+        });
+        EXPECT_TRUE(listening) << "xinput test-xi2 shows no events";
+        return recorder;
+    }
+
+    static inline std::unique_ptr<Xvfb> server;
+    std::shared_ptr<XTestInput> input;
+};
+
+TEST_F(XTestInputIntegration, OpenMissingDisplay_FailsWithItsName) {
+    const auto result = XTestInput::open(":64999");
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().description().find(":64999"), std::string::npos);
+}
+
+TEST_F(XTestInputIntegration, SubPixelMoves_AddUpOnScreen) {
+    xdotoolMoveTo(server->name(), 100, 100);
+    moveBy(0.3, -0.3);
+    EXPECT_EQ(xdotoolLocation(server->name()), (MouseLocation{100, 100}));
+    for (int i = 1; i < 10; ++i) {
+        moveBy(0.3, -0.3);
+    }
+    EXPECT_EQ(xdotoolLocation(server->name()), (MouseLocation{103, 97}));
+    const Point at = *input->pointerLocation();
+    EXPECT_NEAR(at.x, 103.0, 1e-9);
+    EXPECT_NEAR(at.y, 97.0, 1e-9);
+}
+
+TEST_F(XTestInputIntegration, LargeMoves_LandExactly) {
+    xdotoolMoveTo(server->name(), 400, 400);
+    moveBy(200, -200);
+    EXPECT_EQ(xdotoolLocation(server->name()), (MouseLocation{600, 200}));
+}
+
+TEST_F(XTestInputIntegration, PointerMovedByOthers_NextMoveStartsFromThere) {
+    xdotoolMoveTo(server->name(), 100, 100);
+    moveBy(0.4, 0.4);
+    xdotoolMoveTo(server->name(), 300, 250);
+    EXPECT_EQ(input->pointerLocation(), (Point{300, 250}));
+    moveBy(0.4, 0.4);
+    EXPECT_EQ(xdotoolLocation(server->name()), (MouseLocation{300, 250}));
+}
+
+TEST_F(XTestInputIntegration, CommandClick_ArrivesAsControlClick) {
+    xdotoolMoveTo(server->name(), 200, 200);
+    auto recorder = startRecorder();
+    const std::size_t before = recorder->events().size();
+    clickAtPointer(EventFlag::command);
+    const auto press = recorder->waitForEvent("ButtonPress", 1, before);
+    ASSERT_TRUE(press);
+    EXPECT_EQ(press->effectiveModifiers & controlMask, controlMask);
+    EXPECT_TRUE(recorder->waitForEvent("KeyRelease", xKeycodeControl, before));
+    EXPECT_EQ(xdotoolLocation(server->name()), (MouseLocation{200, 200}));
+}
+
+TEST_F(XTestInputIntegration, Scroll_ArrivesAsWheelButtons) {
+    auto recorder = startRecorder();
+    const std::size_t before = recorder->events().size();
+    scroll(40, 0);
+    const auto up = recorder->waitForEvent("ButtonPress", 4, before);
+    ASSERT_TRUE(up);
+    EXPECT_EQ(up->effectiveModifiers, 0u);
+    scroll(-40, 0);
+    EXPECT_TRUE(recorder->waitForEvent("ButtonPress", 5, before));
+    scroll(0, 40);
+    EXPECT_TRUE(recorder->waitForEvent("ButtonPress", 6, before));
+    scroll(0, -40);
+    EXPECT_TRUE(recorder->waitForEvent("ButtonPress", 7, before));
+}
+
+TEST_F(XTestInputIntegration, Undo_ArrivesAsControlZ_AndLeavesNoModifierBehind) {
+    auto recorder = startRecorder();
+    const std::size_t before = recorder->events().size();
+    pressKey(VirtualKey::z, EventFlag::command);
+    pressKey(VirtualKey::space, noFlags);
+    const auto z = recorder->waitForEvent("KeyPress", xKeycodeZ, before);
+    ASSERT_TRUE(z);
+    EXPECT_EQ(z->effectiveModifiers & controlMask, controlMask);
+    const auto space = recorder->waitForEvent("KeyPress", xKeycodeSpace, before);
+    ASSERT_TRUE(space);
+    EXPECT_EQ(space->effectiveModifiers, 0u);
+}
+
+TEST(XTestInputConnectionLost, ServerGone_EveryCallFailsQuietly) {
+    Xvfb ownServer;
+    ASSERT_TRUE(ownServer.started());
+    auto opened = XTestInput::open(ownServer.name().c_str());
+    ASSERT_TRUE(opened);
+    const auto input = *opened;
+    ASSERT_TRUE(input->isTrusted());
+    input->requestTrust(); // nothing to ask on X11; returns at once
+    EXPECT_TRUE(input->isTrusted());
+    ownServer.stop();
+
+    // Xlib would end the process here without the backend's exit handler.
+    EXPECT_FALSE(input->isTrusted());
+    EXPECT_EQ(input->pointerLocation(), std::nullopt);
+    EXPECT_EQ(input->createMouseEvent(MouseEventType::mouseMoved, {1, 1}, MouseButton::left),
+              std::nullopt);
+    EXPECT_EQ(input->createKeyboardEvent(VirtualKey::z, true), std::nullopt);
+    EXPECT_EQ(input->createScrollWheelEvent(1, 1), std::nullopt);
+    input->post(SyntheticEvent{MouseEvent{MouseEventType::mouseMoved, {5, 5}, MouseButton::left}});
+}
+
+} // namespace
+} // namespace corvane
