@@ -1,0 +1,236 @@
+#include "BluetoothTestFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace corvane {
+namespace {
+
+using Writes = BluetoothTest;
+using Notifications = BluetoothTest;
+
+TEST_F(Writes, MessageSplitOverThreeWrites_DeliveredOnceAfterTheLast) {
+    auto& manager = serve("A");
+
+    EXPECT_EQ(writeOnce(manager, "A", "{\"kind\":\"mo"), AttResult::success);
+    EXPECT_EQ(writeOnce(manager, "A", "ve\",\"dx\":1.5,"), AttResult::success);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(writeOnce(manager, "A", "\"dy\":-2}\n"), AttResult::success);
+
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages.front().first, move(1.5, -2));
+    EXPECT_EQ(messages.front().second, "A");
+    EXPECT_EQ(transport->bufferedBytes("A"), 0u);
+}
+
+TEST_F(Writes, TwoLinesInOneWrite_DeliveredInOrderAndTheRestWaits) {
+    auto& manager = serve("A");
+
+    writeOnce(manager, "A", "{\"kind\":\"click\"}\n{\"kind\":\"buttonUp\"}\n{\"kind\"");
+
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].first.kind, TouchMessage::Kind::click);
+    EXPECT_EQ(messages[1].first.kind, TouchMessage::Kind::buttonUp);
+    EXPECT_EQ(transport->bufferedBytes("A"), 7u);
+}
+
+TEST_F(Writes, BadAndEmptyLines_DroppedSilentlyAndAnsweredSuccess) {
+    auto& manager = serve("A");
+
+    EXPECT_EQ(writeOnce(manager, "A", "\n\nnot json\n{\"kind\":\"Click\"}\n{\"kind\":\"click\"}\n"),
+              AttResult::success);
+
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages.front().first.kind, TouchMessage::Kind::click);
+}
+
+TEST_F(Writes, BufferAtTheLimitWaits_OneByteMoreIsDiscarded) {
+    auto& manager = serve("A");
+    const Bytes half(8192, 'x');
+
+    EXPECT_EQ(writeOnce(manager, "A", half), AttResult::success);
+    EXPECT_EQ(writeOnce(manager, "A", half), AttResult::success);
+    EXPECT_EQ(transport->bufferedBytes("A"), 16384u);
+
+    EXPECT_EQ(writeOnce(manager, "A", "{"), AttResult::invalidAttributeValueLength);
+    EXPECT_EQ(transport->bufferedBytes("A"), 0u);
+
+    // The tail of the lost line forms a line of its own, which does not decode.
+    writeOnce(manager, "A", "xx\n{\"kind\":\"click\"}\n");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages.front().first.kind, TouchMessage::Kind::click);
+}
+
+TEST_F(Writes, OverflowingWrite_LosesTheCompleteLinesItHeld) {
+    auto& manager = serve("A");
+    writeOnce(manager, "A", Bytes(16380, 'x'));
+
+    EXPECT_EQ(writeOnce(manager, "A", "\n{\"kind\":\"click\"}\n"),
+              AttResult::invalidAttributeValueLength);
+
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Writes, RefusedRequests_AnsweredThreeAndNothingBuffered) {
+    auto& manager = advertise();
+    const Bytes click = "{\"kind\":\"click\"}\n";
+
+    EXPECT_EQ(writeOnce(manager, "A", click), AttResult::writeNotPermitted) << "nobody subscribed";
+    manager.subscribe("A", status);
+    EXPECT_EQ(writeOnce(manager, "B", "{\"kind\":"), AttResult::writeNotPermitted) << "not served";
+    EXPECT_EQ(writeOnce(manager, "A", click, 1), AttResult::writeNotPermitted) << "offset";
+    const auto wrong = manager.write("A", status, click);
+    const auto empty = manager.write("A", command, std::nullopt);
+
+    EXPECT_EQ(manager.resultsFor(wrong), std::vector{AttResult::writeNotPermitted});
+    EXPECT_EQ(manager.resultsFor(empty), std::vector{AttResult::writeNotPermitted});
+    EXPECT_FALSE(transport->hasBuffer("B"));
+    EXPECT_EQ(transport->bufferedBytes("A"), 0u);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(Writes, OneDelivery_EachRequestAnsweredInOrderOnItsOwn) {
+    auto& manager = serve("A");
+    const auto first = manager.nextRequestId();
+    const auto second = manager.nextRequestId();
+    const auto third = manager.nextRequestId();
+
+    manager.write({
+        WriteRequest{first, command, 0, Bytes("{\"kind\":\"cl"), "A"},
+        WriteRequest{second, command, 4, Bytes("junk"), "A"},
+        WriteRequest{third, command, 0, Bytes("ick\"}\n"), "A"},
+    });
+
+    ASSERT_EQ(manager.responses.size(), 3u);
+    EXPECT_EQ(manager.responses[0].id, first);
+    EXPECT_EQ(manager.responses[0].result, AttResult::success);
+    EXPECT_EQ(manager.responses[1].id, second);
+    EXPECT_EQ(manager.responses[1].result, AttResult::writeNotPermitted);
+    EXPECT_EQ(manager.responses[2].id, third);
+    EXPECT_EQ(manager.responses[2].result, AttResult::success);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages.front().first.kind, TouchMessage::Kind::click);
+}
+
+TEST_F(Writes, CharacteristicInLowerCase_IsTheCommandCharacteristic) {
+    auto& manager = serve("A");
+    std::string lower(TouchService::bluetoothCommandUUID);
+    for (auto& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+
+    const auto id = manager.write("A", BluetoothUUID(lower), Bytes("{\"kind\":\"click\"}\n"));
+
+    EXPECT_EQ(manager.resultsFor(id), std::vector{AttResult::success});
+    EXPECT_EQ(messages.size(), 1u);
+}
+
+TEST_F(Writes, HandlerStopsTheTransport_NothingMoreIsDeliveredAndEveryRequestAnswered) {
+    reply = [this](const TouchMessage&, const CentralID&) {
+        transport->stop();
+        return withKind(TouchMessage::Kind::rejected);
+    };
+    auto& manager = serve("A");
+    const auto first = manager.nextRequestId();
+    const auto second = manager.nextRequestId();
+
+    manager.write({
+        WriteRequest{first, command, 0, Bytes("{\"kind\":\"click\"}\n{\"kind\":\"click\"}\n"), "A"},
+        WriteRequest{second, command, 0, Bytes("{\"kind\":\"click\"}\n"), "A"},
+    });
+
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(manager.resultsFor(first), std::vector{AttResult::success});
+    EXPECT_EQ(manager.resultsFor(second), std::vector{AttResult::writeNotPermitted});
+    EXPECT_TRUE(manager.updates.empty());
+    EXPECT_EQ(transport->pendingNotifications(), 0u);
+}
+
+TEST_F(Writes, HandlerReleasesTheTransport_DeliveryFinishesSafely) {
+    reply = [this](const TouchMessage&, const CentralID&) {
+        transport->stop();
+        transport.reset();
+        return std::nullopt;
+    };
+    auto& manager = serve("A");
+
+    const auto id =
+        manager.write("A", command, Bytes("{\"kind\":\"click\"}\n{\"kind\":\"click\"}\n"));
+
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(manager.resultsFor(id), std::vector{AttResult::success});
+}
+
+TEST_F(Notifications, Reply_CutToTheCentralsMaximumLength) {
+    TouchMessage accepted = withKind(TouchMessage::Kind::accepted);
+    accepted.hostID = Bytes(68, 'h');
+    const auto line = accepted.line();
+    ASSERT_TRUE(line);
+    ASSERT_EQ(line->size(), 100u);
+    reply = [&](const TouchMessage&, const CentralID&) { return accepted; };
+    auto& manager = serve("A");
+    manager.maximumLengths["A"] = 20;
+
+    writeOnce(manager, "A", "{\"kind\":\"hello\"}\n");
+
+    ASSERT_EQ(manager.updates.size(), 5u);
+    for (const auto& update : manager.updates) {
+        EXPECT_EQ(update.value.size(), 20u);
+        EXPECT_EQ(update.characteristic, status);
+        EXPECT_EQ(update.central, "A");
+    }
+    EXPECT_EQ(manager.receivedBy("A"), *line);
+
+    manager.updates.clear();
+    manager.maximumLengths["A"] = 0;
+    writeOnce(manager, "A", "{\"kind\":\"hello\"}\n");
+
+    EXPECT_EQ(manager.updates.size(), 100u);
+    EXPECT_EQ(manager.receivedBy("A"), *line);
+}
+
+TEST_F(Notifications, RefusedChunk_ResumesInOrderAfterReadiness) {
+    reply = [](const TouchMessage&, const CentralID&) {
+        return withKind(TouchMessage::Kind::rejected);
+    };
+    auto& manager = serve("A");
+    manager.maximumLengths["A"] = 4; // each 20-byte reply leaves as five chunks
+    manager.capacity = 1;
+
+    writeOnce(manager, "A", "{\"kind\":\"hello\"}\n");
+    EXPECT_EQ(manager.updates.size(), 1u);
+    EXPECT_EQ(manager.refusals.size(), 1u);
+    EXPECT_EQ(transport->pendingNotifications(), 4u);
+
+    writeOnce(manager, "A", "{\"kind\":\"hello\"}\n");
+    EXPECT_EQ(transport->pendingNotifications(), 9u) << "queued behind the refused chunk";
+
+    manager.capacity = 2;
+    manager.reportReady();
+    EXPECT_EQ(transport->pendingNotifications(), 7u);
+
+    manager.capacity.reset();
+    manager.reportReady();
+    EXPECT_EQ(transport->pendingNotifications(), 0u);
+    EXPECT_EQ(manager.receivedBy("A"), "{\"kind\":\"rejected\"}\n{\"kind\":\"rejected\"}\n");
+    for (const auto& update : manager.updates) {
+        EXPECT_EQ(update.value.size(), 4u);
+    }
+}
+
+TEST_F(Notifications, ReplyThatCannotBeEncoded_SendsNothing) {
+    reply = [](const TouchMessage&, const CentralID&) {
+        return move(std::numeric_limits<double>::infinity(), 0);
+    };
+    auto& manager = serve("A");
+
+    EXPECT_EQ(writeOnce(manager, "A", "{\"kind\":\"hello\"}\n"), AttResult::success);
+
+    EXPECT_TRUE(manager.updates.empty());
+    EXPECT_EQ(transport->pendingNotifications(), 0u);
+}
+
+} // namespace
+} // namespace corvane
