@@ -1,0 +1,363 @@
+#!/usr/bin/python3
+"""A fake BlueZ for tests: owns org.bluez on a (private) system bus and offers one adapter,
+/org/bluez/hci0, with Adapter1, GattManager1 and LEAdvertisingManager1. It reads a registered
+application through its ObjectManager and an advertisement through its properties, and acts as
+a central on command.
+
+Commands, one per line on standard input; each gets exactly one JSON line on standard output
+(`{"ok": true, ...}` or `{"ok": false, "error": NAME, "message": TEXT}`):
+
+  status                          registration state, advertisement, application objects
+  power on|off                    the adapter's Powered property (PropertiesChanged)
+  connect DEV | disconnect DEV    a Device1 object /org/bluez/hci0/dev_DEV and its Connected
+  subscribe DEV MTU               AcquireNotify on the notifying characteristic
+  unsubscribe DEV                 closes DEV's notification socket, as BlueZ does
+  write DEV MTU OFFSET HEX        WriteValue on the writable characteristic ("-" = empty value)
+  read DEV                        the notification records waiting on DEV's socket, as hex
+  quit
+"""
+
+import argparse
+import fcntl
+import json
+import os
+import socket
+import sys
+
+import dbus
+import dbus.mainloop.glib
+import dbus.service
+from gi.repository import GLib
+
+BLUEZ = "org.bluez"
+ADAPTER = "/org/bluez/hci0"
+OBJECT_MANAGER = "org.freedesktop.DBus.ObjectManager"
+PROPERTIES = "org.freedesktop.DBus.Properties"
+ADAPTER_IFACE = "org.bluez.Adapter1"
+DEVICE_IFACE = "org.bluez.Device1"
+GATT_MANAGER = "org.bluez.GattManager1"
+ADV_MANAGER = "org.bluez.LEAdvertisingManager1"
+SERVICE_IFACE = "org.bluez.GattService1"
+CHRC_IFACE = "org.bluez.GattCharacteristic1"
+ADV_IFACE = "org.bluez.LEAdvertisement1"
+
+
+class BluezError(dbus.DBusException):
+    def __init__(self, name, message):
+        super().__init__(message)
+        self._dbus_error_name = "org.bluez.Error." + name
+
+
+def plain(value):
+    """D-Bus values as JSON-friendly ones."""
+    if isinstance(value, (dbus.Boolean, bool)):
+        return bool(value)
+    if isinstance(value, (dbus.Array, list)):
+        if value.signature == "y":
+            return bytes(value).hex()
+        return [plain(v) for v in value]
+    if isinstance(value, (dbus.Dictionary, dict)):
+        return {str(k): plain(v) for k, v in value.items()}
+    if isinstance(value, (int,)):
+        return int(value)
+    return str(value)
+
+
+def emit(reply):
+    sys.stdout.write(json.dumps(reply) + "\n")
+    sys.stdout.flush()
+
+
+def ok(**fields):
+    emit(dict(ok=True, **fields))
+
+
+def failed(error):
+    if isinstance(error, dbus.DBusException):
+        emit({"ok": False, "error": error.get_dbus_name(), "message": error.get_dbus_message()})
+    else:
+        emit({"ok": False, "error": "fake", "message": str(error)})
+
+
+class Root(dbus.service.Object):
+    """The ObjectManager at / that BlueZ clients read."""
+
+    def __init__(self, bus, fake):
+        super().__init__(bus, "/")
+        self.fake = fake
+
+    @dbus.service.method(OBJECT_MANAGER, out_signature="a{oa{sa{sv}}}")
+    def GetManagedObjects(self):
+        return self.fake.objects()
+
+    @dbus.service.signal(OBJECT_MANAGER, signature="oa{sa{sv}}")
+    def InterfacesAdded(self, path, interfaces):
+        pass
+
+    @dbus.service.signal(OBJECT_MANAGER, signature="oas")
+    def InterfacesRemoved(self, path, interfaces):
+        pass
+
+
+class BusObject(dbus.service.Object):
+    def __init__(self, bus, path, interfaces):
+        super().__init__(bus, path)
+        self.interfaces = interfaces
+
+    @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v")
+    def Get(self, interface, name):
+        return self.interfaces[interface][name]
+
+    @dbus.service.method(PROPERTIES, in_signature="s", out_signature="a{sv}")
+    def GetAll(self, interface):
+        return self.interfaces.get(interface, {})
+
+    @dbus.service.signal(PROPERTIES, signature="sa{sv}as")
+    def PropertiesChanged(self, interface, changed, invalidated):
+        pass
+
+    def change(self, interface, name, value):
+        self.interfaces[interface][name] = value
+        self.PropertiesChanged(interface, {name: value}, [])
+
+
+class Adapter(BusObject):
+    def __init__(self, bus, fake, powered, advertising):
+        interfaces = {
+            ADAPTER_IFACE: {"Address": "00:11:22:33:44:55", "Powered": dbus.Boolean(powered)},
+            GATT_MANAGER: {},
+        }
+        if advertising:
+            interfaces[ADV_MANAGER] = {}
+        super().__init__(bus, ADAPTER, interfaces)
+        self.fake = fake
+
+    @dbus.service.method(GATT_MANAGER, in_signature="oa{sv}", sender_keyword="sender",
+                         async_callbacks=("reply", "error"))
+    def RegisterApplication(self, path, options, sender, reply, error):
+        self.fake.register_application(sender, str(path), reply, error)
+
+    @dbus.service.method(GATT_MANAGER, in_signature="o", sender_keyword="sender")
+    def UnregisterApplication(self, path, sender):
+        self.fake.unregister_application(sender, str(path))
+
+    @dbus.service.method(ADV_MANAGER, in_signature="oa{sv}", sender_keyword="sender",
+                         async_callbacks=("reply", "error"))
+    def RegisterAdvertisement(self, path, options, sender, reply, error):
+        self.fake.register_advertisement(sender, str(path), reply, error)
+
+    @dbus.service.method(ADV_MANAGER, in_signature="o", sender_keyword="sender")
+    def UnregisterAdvertisement(self, path, sender):
+        self.fake.unregister_advertisement(sender, str(path))
+
+
+class Fake:
+    def __init__(self, bus, args):
+        self.bus = bus
+        self.args = args
+        self.root = Root(bus, self)
+        self.adapter = None
+        if not args.no_adapter:
+            self.adapter = Adapter(bus, self, args.powered == "on", not args.no_advertising)
+        self.devices = {}
+        self.application = None  # {"owner", "path", "objects"}
+        self.advertisement = None  # {"owner", "path", "properties"}
+        self.registrations = 0
+        self.sockets = {}
+
+    def objects(self):
+        found = {}
+        if self.adapter:
+            found[dbus.ObjectPath(ADAPTER)] = self.adapter.interfaces
+        for device in self.devices.values():
+            found[dbus.ObjectPath(device.__dbus_object_path__)] = device.interfaces
+        return found
+
+    # GattManager1 and LEAdvertisingManager1
+
+    def register_application(self, sender, path, reply, error):
+        if self.application and self.application["path"] == path \
+                and self.application["owner"] == sender:
+            error(BluezError("AlreadyExists", "Already Exists"))
+            return
+        if self.args.register_error:
+            error(BluezError("Failed", self.args.register_error))
+            return
+        proxy = self.bus.get_object(sender, path, introspect=False)
+
+        def read(objects):
+            self.application = {"owner": sender, "path": path, "objects": objects}
+            self.registrations += 1
+            reply()
+
+        def unreadable(failure):
+            error(BluezError("Failed", "GetManagedObjects: " + str(failure)))
+
+        proxy.GetManagedObjects(dbus_interface=OBJECT_MANAGER, reply_handler=read,
+                                error_handler=unreadable)
+
+    def unregister_application(self, sender, path):
+        if not self.application or self.application["path"] != path:
+            raise BluezError("DoesNotExist", "Does Not Exist")
+        self.application = None
+
+    def register_advertisement(self, sender, path, reply, error):
+        if self.advertisement and self.advertisement["path"] == path:
+            error(BluezError("AlreadyExists", "Already Exists"))
+            return
+        proxy = self.bus.get_object(sender, path, introspect=False)
+
+        def read(properties):
+            self.advertisement = {"owner": sender, "path": path, "properties": properties}
+            reply()
+
+        proxy.GetAll(ADV_IFACE, dbus_interface=PROPERTIES, reply_handler=read,
+                     error_handler=lambda failure: error(BluezError("Failed", str(failure))))
+
+    def unregister_advertisement(self, sender, path):
+        if not self.advertisement or self.advertisement["path"] != path:
+            raise BluezError("DoesNotExist", "Does Not Exist")
+        self.advertisement = None
+
+    # The central side
+
+    def characteristic(self, flag):
+        if not self.application:
+            raise BluezError("Failed", "no application registered")
+        for path, interfaces in self.application["objects"].items():
+            chrc = interfaces.get(CHRC_IFACE)
+            if chrc and flag in [str(f) for f in chrc.get("Flags", [])]:
+                return self.bus.get_object(self.application["owner"], path, introspect=False)
+        raise BluezError("Failed", "no characteristic with flag " + flag)
+
+    def device_path(self, name):
+        return ADAPTER + "/dev_" + name
+
+    def cmd_status(self):
+        ok(registrations=self.registrations,
+           application=plain(self.application["objects"]) if self.application else None,
+           advertisement=plain(self.advertisement["properties"]) if self.advertisement
+           else None,
+           powered=bool(self.adapter.interfaces[ADAPTER_IFACE]["Powered"])
+           if self.adapter else None)
+
+    def cmd_power(self, state):
+        self.adapter.change(ADAPTER_IFACE, "Powered", dbus.Boolean(state == "on"))
+        ok()
+
+    def cmd_connect(self, name):
+        path = self.device_path(name)
+        interfaces = {DEVICE_IFACE: {"Connected": dbus.Boolean(True),
+                                     "Adapter": dbus.ObjectPath(ADAPTER)}}
+        self.devices[name] = BusObject(self.bus, path, interfaces)
+        self.root.InterfacesAdded(path, interfaces)
+        ok(path=path)
+
+    def cmd_disconnect(self, name):
+        self.devices[name].change(DEVICE_IFACE, "Connected", dbus.Boolean(False))
+        ok()
+
+    def options(self, name, mtu, offset=0):
+        options = {"device": dbus.ObjectPath(self.device_path(name)),
+                   "mtu": dbus.UInt16(int(mtu)), "link": "LE"}
+        if int(offset):
+            options["offset"] = dbus.UInt16(int(offset))
+        return dbus.Dictionary(options, signature="sv")
+
+    def cmd_subscribe(self, name, mtu):
+        chrc = self.characteristic("notify")
+
+        def acquired(fd, reply_mtu):
+            handle = fd.take()
+            flags = fcntl.fcntl(handle, fcntl.F_GETFL)
+            fcntl.fcntl(handle, fcntl.F_SETFL, flags | os.O_NONBLOCK)
+            old = self.sockets.pop(name, None)
+            if old is not None:
+                old.close()
+            self.sockets[name] = socket.socket(fileno=handle)
+            ok(mtu=int(reply_mtu), type=self.sockets[name].type)
+
+        chrc.AcquireNotify(self.options(name, mtu), dbus_interface=CHRC_IFACE,
+                           reply_handler=acquired, error_handler=failed)
+
+    def cmd_unsubscribe(self, name):
+        self.sockets.pop(name).close()
+        ok()
+
+    def cmd_write(self, name, mtu, offset, value):
+        chrc = self.characteristic("write")
+        data = b"" if value == "-" else bytes.fromhex(value)
+        chrc.WriteValue(dbus.ByteArray(data), self.options(name, mtu, offset),
+                        dbus_interface=CHRC_IFACE, reply_handler=lambda: ok(),
+                        error_handler=failed)
+
+    def cmd_read(self, name):
+        records = []
+        closed = False
+        sock = self.sockets[name]
+        while True:
+            try:
+                record = sock.recv(65536)
+            except BlockingIOError:
+                break
+            if not record:
+                closed = True
+                break
+            records.append(record.hex())
+        ok(records=records, closed=closed)
+
+    def cmd_quit(self):
+        ok()
+        GLib.idle_add(self.loop.quit)
+
+    def handle(self, line):
+        words = line.split()
+        if not words:
+            return
+        try:
+            getattr(self, "cmd_" + words[0].replace("-", "_"))(*words[1:])
+        except Exception as error:  # every command answers, even a broken one
+            failed(error)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--bus", help="bus address (default: DBUS_SYSTEM_BUS_ADDRESS)")
+    parser.add_argument("--powered", choices=["on", "off"], default="on")
+    parser.add_argument("--no-adapter", action="store_true")
+    parser.add_argument("--no-advertising", action="store_true",
+                        help="an adapter without LEAdvertisingManager1")
+    parser.add_argument("--register-error", metavar="TEXT",
+                        help="refuse RegisterApplication with org.bluez.Error.Failed TEXT")
+    args = parser.parse_args()
+
+    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+    address = args.bus or os.environ.get("DBUS_SYSTEM_BUS_ADDRESS")
+    bus = dbus.bus.BusConnection(address) if address else dbus.SystemBus()
+    fake = Fake(bus, args)
+    name = dbus.service.BusName(BLUEZ, bus, do_not_queue=True)
+    loop = GLib.MainLoop()
+    fake.loop = loop
+
+    pending = bytearray()
+
+    def readable(source, condition):
+        chunk = os.read(sys.stdin.fileno(), 65536)
+        if not chunk:
+            loop.quit()
+            return False
+        pending.extend(chunk)
+        while b"\n" in pending:
+            line, _, rest = bytes(pending).partition(b"\n")
+            pending[:] = rest
+            fake.handle(line.decode())
+        return True
+
+    GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP, readable)
+    emit({"ok": True, "ready": True, "name": name.get_name()})
+    loop.run()
+
+
+if __name__ == "__main__":
+    main()
