@@ -5,17 +5,22 @@
 
 #include "input/AccessibilityTrust.h"
 #include "input/EventSink.h"
+#include "input/InputInjector.h"
 #include "pairing/PairedClients.h"
 #include "pairing/SecureRandom.h"
 #include "protocol/TouchMessage.h"
+#include "protocol/TouchMessageDecoder.h"
 #include "receiver/HostName.h"
 #include "receiver/Listener.h"
 #include "receiver/MainThread.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -56,7 +61,90 @@ public:
     void stop();
     void forgetPairedDevices();
 
-    // ... operations and state added by the receiver's implementation ...
+    // Injects one input message of the admitted phone.
+    void applyInput(const TouchMessage& message);
+
+    // Inner state, for checks from outside (tests, fuzzing, diagnostics).
+    bool buttonHeld() const { return injector_.buttonHeld(); }
+    EventFlags activeModifiers() const { return injector_.activeModifiers(); }
+    std::size_t bufferedByteCount() const { return buffer_.size(); }
+
+    // Public only so that make_shared can reach it; use create().
+    struct ConstructionKey {
+        explicit ConstructionKey() = default;
+    };
+    TouchReceiver(ConstructionKey, ReceiverPlatform platform);
+
+private:
+    struct ObserverEntry {
+        ObserverId id;
+        Observer observer;
+        bool removed = false;
+    };
+
+    // Published state
+    void publish(std::string& field, std::string value, PublishedField which);
+    void publish(bool& field, bool value, PublishedField which);
+    void notify(PublishedField which);
+    void setStatus(std::string value);
+    void setCode(std::string value);
+
+    // Lifecycle
+    bool createRegistry();
+    AdvertisedService advertisedService() const;
+    void installListenerHandlers(const std::shared_ptr<Listener>& listener);
+    void handleListenerState(const std::shared_ptr<Listener>& source, ListenerState state,
+                             const std::optional<Error>& error);
+    void handleNewConnection(const std::shared_ptr<Listener>& source,
+                             std::shared_ptr<Connection> connection);
+    std::string newPairingCode();
+    void releaseHeldButton();
+
+    // TCP client
+    bool isClient(const std::shared_ptr<Connection>& connection) const;
+    void accept(std::shared_ptr<Connection> connection);
+    void handleConnectionState(const std::shared_ptr<Connection>& connection,
+                               ConnectionState state);
+    void receive(const std::shared_ptr<Connection>& connection);
+    void handleReceived(const std::shared_ptr<Connection>& connection, ReceivedChunk chunk);
+    void consume(const Bytes& chunk, const std::shared_ptr<Connection>& connection);
+    bool handleLine(const TouchMessage& message, const std::shared_ptr<Connection>& connection);
+    bool handleHello(const TouchMessage& message, const std::shared_ptr<Connection>& connection);
+    void send(const TouchMessage& message, Connection& connection);
+    void disconnect();
+
+    // Pairing
+    std::optional<TouchMessage> acceptHello(const TouchMessage& hello);
+    TouchMessage acceptedReply(std::optional<std::string> token) const;
+
+    // Runs `work` on the main thread later, if this receiver still exists then.
+    void postToMain(std::function<void(TouchReceiver&)> work);
+
+    ReceiverPlatform platform_;
+
+    std::string status_ = "Stopped";
+    std::string code_;
+    bool isRunning_ = false;
+    bool hasAccessibility_ = false;
+    std::string bluetoothStatus_ = "Bluetooth stopped";
+
+    std::shared_ptr<Listener> listener_;
+    std::shared_ptr<Connection> client_;
+    bool authenticated_ = false;
+    // A read is outstanding on `client_`; a repeated ready report must not start a second one.
+    bool reading_ = false;
+    Bytes buffer_;
+    std::int64_t attempts_ = 0;
+    InputInjector injector_;
+    // The admitted Bluetooth central's identifier; set only by the Bluetooth routing.
+    std::optional<std::string> bluetoothClient_;
+    std::optional<PairedClients> pairedClients_;
+    TouchMessageDecoder decoder_;
+
+    // Lets a start notice that an observer stopped the receiver in the middle of it.
+    std::uint64_t stopCount_ = 0;
+    std::vector<std::shared_ptr<ObserverEntry>> observers_;
+    ObserverId nextObserverId_ = 1;
 };
 
 } // namespace corvane

@@ -1,0 +1,308 @@
+// Drives a receiver wired to fakes with arbitrary chunkings of arbitrary bytes, interleaved with
+// the platform's other reports and the user's commands, and checks its invariants after every step.
+
+#include "fakes/FakeAccessibilityTrust.h"
+#include "fakes/FakeConnection.h"
+#include "fakes/FakeHostName.h"
+#include "fakes/FakeListener.h"
+#include "fakes/FakeMainThread.h"
+#include "fakes/FakeSecretStore.h"
+#include "fakes/FakeSecureRandom.h"
+#include "fakes/FakeUserDefaults.h"
+#include "fakes/RecordingEventSink.h"
+#include "protocol/TouchMessageDecoder.h"
+#include "receiver/TouchReceiver.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::test {
+namespace {
+
+constexpr std::size_t bufferLimit = 16384;
+constexpr std::string_view clientID = "6A1F0C55-3B3E-4D8A-9C1E-0F5E2B7A9D41";
+
+[[noreturn]] void violated(const char* what) {
+    std::fprintf(stderr, "invariant violated: %s\n", what);
+    std::abort();
+}
+
+void check(bool holds, const char* what) {
+    if (!holds) {
+        violated(what);
+    }
+}
+
+bool isSixDigits(const std::string& code) {
+    if (code.size() != 6) {
+        return false;
+    }
+    for (char c : code) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+class World {
+public:
+    World() {
+        receiver_ = TouchReceiver::create(ReceiverPlatform{
+            .listeners = listeners_,
+            .trust = trust_,
+            .events = events_,
+            .mainThread = mainThread_,
+            .hostName = std::make_shared<FakeHostName>(),
+            .random = std::make_shared<FakeSecureRandom>(),
+            .pairingStorage = PairingStorage{secrets_, std::make_shared<FakeUserDefaults>(),
+                                             std::make_shared<FakeSecureRandom>()},
+        });
+        // Start with a client already reading, so that raw bytes count from the first step.
+        receiver_->start();
+        listeners_->last()->reportState(ListenerState::ready);
+        newConnection();
+        mainThread_->runAll();
+        connections_.back()->reportState(ConnectionState::ready);
+        mainThread_->runAll();
+    }
+
+    void step(FuzzedDataProvider& input) {
+        switch (input.ConsumeIntegralInRange<int>(0, 21)) {
+        case 0:
+        case 1:
+        case 2:
+            return deliver(input, input.ConsumeBytesAsString(
+                                      input.ConsumeIntegralInRange<std::size_t>(1, 4096)));
+        case 3:
+            return deliver(input, line(R"({"kind":"hello","code":")" + receiver_->code() + "\"}"));
+        case 4:
+            return deliver(input, line(R"({"kind":"hello","code":")" + receiver_->code() +
+                                       R"(","clientID":")" + std::string(clientID) + "\"}"));
+        case 5:
+            return deliver(input, line(R"({"kind":"hello","clientID":")" + std::string(clientID) +
+                                       R"(","token":")" + lastToken_ + "\"}"));
+        case 6:
+            return deliver(input, line(R"({"kind":"hello","code":"12345"})"));
+        case 7:
+        case 8:
+        case 9:
+            return deliver(input, inputLine(input));
+        case 10:
+            return deliver(input, std::string(4096, ' '));
+        case 11:
+            return complete(input, ReceivedChunk{optionalBytes(input), true, std::nullopt});
+        case 12:
+            return complete(input, ReceivedChunk{optionalBytes(input), false, Error("reset")});
+        case 13:
+            return reportConnectionState(input);
+        case 14:
+            return newConnection();
+        case 15:
+            return receiver_->stop();
+        case 16:
+            return receiver_->start();
+        case 17:
+            trust_->trusted = !trust_->trusted;
+            return;
+        case 18:
+            return reportListenerState(input);
+        case 19:
+            return receiver_->forgetPairedDevices();
+        case 20:
+            events_->location =
+                input.ConsumeBool()
+                    ? std::nullopt
+                    : std::optional<Point>(Point{input.ConsumeFloatingPoint<double>(),
+                                                 input.ConsumeFloatingPoint<double>()});
+            return;
+        default:
+            secrets_->addStatus =
+                input.ConsumeBool() ? std::optional<std::int32_t>(-34) : std::nullopt;
+            secrets_->updateStatus = secrets_->addStatus;
+            return;
+        }
+    }
+
+    // Runs posted tasks unless the input wants them to pile up behind later reports.
+    void maybeRun(FuzzedDataProvider& input) {
+        if (input.remaining_bytes() == 0 || input.ConsumeIntegralInRange<int>(0, 3) != 0) {
+            mainThread_->runAll();
+        }
+    }
+
+    void finish() {
+        mainThread_->runAll();
+        checkInvariants();
+        receiver_->stop();
+        mainThread_->runAll();
+        checkInvariants();
+        check(!receiver_->buttonHeld(), "button held after stop");
+    }
+
+    void checkInvariants() {
+        check(receiver_->bufferedByteCount() <= bufferLimit, "buffer above the limit");
+        int active = 0;
+        for (const auto& connection : connections_) {
+            check(connection->overlappingReceives() == 0, "two reads outstanding at once");
+            if (connection->startCount() > 0 && connection->cancelCount() == 0) {
+                ++active;
+            }
+            check(connection->startCount() <= 1, "connection started twice");
+        }
+        check(active <= 1, "more than one client");
+        if (active == 0) {
+            check(!receiver_->buttonHeld(), "button left held without a client");
+            check(receiver_->activeModifiers() == 0, "modifiers left set without a client");
+            check(receiver_->bufferedByteCount() == 0, "bytes buffered without a client");
+        }
+        if (receiver_->isRunning()) {
+            check(isSixDigits(receiver_->code()), "running without a six-digit code");
+        } else {
+            check(active == 0, "a client while stopped");
+        }
+        collectTokens();
+        // The recorded events have served their purpose; keep memory flat on long inputs.
+        events_->clear();
+    }
+
+private:
+    static std::string line(std::string json) { return json + "\n"; }
+
+    std::string inputLine(FuzzedDataProvider& input) {
+        static constexpr std::array<std::string_view, 11> kinds = {
+            "move",     "scroll", "click",    "rightClick", "middleClick", "buttonDown",
+            "buttonUp", "zoom",   "navigate", "key",        "modifiers"};
+        static constexpr std::array<std::string_view, 4> keys = {"undo", "redo", "escape", "Undo"};
+        const auto kind = kinds[input.ConsumeIntegralInRange<std::size_t>(0, kinds.size() - 1)];
+        const auto number = [&] {
+            return std::to_string(input.ConsumeIntegralInRange<int>(-900, 900) / 4.0);
+        };
+        std::string json = R"({"kind":")" + std::string(kind) + "\"";
+        json += ",\"dx\":" + number() + ",\"dy\":" + number() + ",\"value\":" + number();
+        json += ",\"modifiers\":" + std::to_string(input.ConsumeIntegralInRange<int>(-2, 17));
+        json += R"(,"key":")" +
+                std::string(keys[input.ConsumeIntegralInRange<std::size_t>(0, keys.size() - 1)]) +
+                "\"}";
+        return line(json);
+    }
+
+    std::optional<Bytes> optionalBytes(FuzzedDataProvider& input) {
+        if (!input.ConsumeBool()) {
+            return std::nullopt;
+        }
+        auto bytes = input.ConsumeBytesAsString(input.ConsumeIntegralInRange<std::size_t>(1, 64));
+        return bytes.empty() ? std::nullopt : std::optional<Bytes>(bytes);
+    }
+
+    std::shared_ptr<FakeConnection> pick(FuzzedDataProvider& input) {
+        if (connections_.empty()) {
+            return nullptr;
+        }
+        // Mostly the newest connection; sometimes an older, possibly stale one.
+        if (input.ConsumeBool()) {
+            return connections_.back();
+        }
+        return connections_[input.ConsumeIntegralInRange<std::size_t>(0, connections_.size() - 1)];
+    }
+
+    void deliver(FuzzedDataProvider& input, Bytes bytes) {
+        if (!bytes.empty()) {
+            complete(input, ReceivedChunk{std::move(bytes), false, std::nullopt});
+        }
+    }
+
+    void complete(FuzzedDataProvider& input, ReceivedChunk chunk) {
+        if (auto connection = pick(input)) {
+            connection->completeReceive(std::move(chunk));
+        }
+    }
+
+    void reportConnectionState(FuzzedDataProvider& input) {
+        static constexpr std::array<ConnectionState, 6> states = {
+            ConnectionState::setup, ConnectionState::waiting, ConnectionState::preparing,
+            ConnectionState::ready, ConnectionState::failed,  ConnectionState::cancelled};
+        const auto state = states[input.ConsumeIntegralInRange<std::size_t>(0, states.size() - 1)];
+        if (auto connection = pick(input)) {
+            connection->reportState(state, state == ConnectionState::failed
+                                               ? std::optional<Error>(Error("failed"))
+                                               : std::nullopt);
+        }
+    }
+
+    void newConnection() {
+        if (connections_.size() >= 64) {
+            return;
+        }
+        auto connection = std::make_shared<FakeConnection>();
+        connections_.push_back(connection);
+        if (auto listener = listeners_->last()) {
+            listener->deliverConnection(connection);
+        }
+    }
+
+    void reportListenerState(FuzzedDataProvider& input) {
+        if (listeners_->listeners.empty()) {
+            return;
+        }
+        const auto& listener = listeners_->listeners[input.ConsumeIntegralInRange<std::size_t>(
+            0, listeners_->listeners.size() - 1)];
+        if (input.ConsumeBool()) {
+            listener->reportState(ListenerState::ready);
+        } else {
+            listener->reportState(ListenerState::failed, Error("down"));
+        }
+    }
+
+    // Remembers the newest token handed out, so that later hellos can present it.
+    void collectTokens() {
+        scanned_.resize(connections_.size(), 0);
+        for (std::size_t i = 0; i < connections_.size(); ++i) {
+            const auto& sent = connections_[i]->sent();
+            for (; scanned_[i] < sent.size(); ++scanned_[i]) {
+                const Bytes& bytes = sent[scanned_[i]];
+                check(!bytes.empty() && bytes.back() == '\n', "reply is not one line");
+                auto reply = decoder_.decode(std::string_view(bytes).substr(0, bytes.size() - 1));
+                check(reply.has_value(), "reply does not decode");
+                if (reply->token) {
+                    lastToken_ = *reply->token;
+                }
+            }
+        }
+    }
+
+    std::shared_ptr<FakeListenerFactory> listeners_ = std::make_shared<FakeListenerFactory>();
+    std::shared_ptr<FakeAccessibilityTrust> trust_ = std::make_shared<FakeAccessibilityTrust>();
+    std::shared_ptr<RecordingEventSink> events_ = std::make_shared<RecordingEventSink>();
+    std::shared_ptr<FakeMainThread> mainThread_ = std::make_shared<FakeMainThread>();
+    std::shared_ptr<FakeSecretStore> secrets_ = std::make_shared<FakeSecretStore>();
+    std::shared_ptr<TouchReceiver> receiver_;
+    std::vector<std::shared_ptr<FakeConnection>> connections_;
+    TouchMessageDecoder decoder_;
+    std::string lastToken_;
+    std::vector<std::size_t> scanned_;
+};
+
+} // namespace
+} // namespace corvane::test
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    corvane::test::World world;
+    while (input.remaining_bytes() > 0) {
+        world.step(input);
+        world.maybeRun(input);
+        world.checkInvariants();
+    }
+    world.finish();
+    return 0;
+}

@@ -1,0 +1,261 @@
+#include "receiver/TouchReceiver.h"
+
+#include "protocol/TouchService.h"
+
+#include <array>
+#include <cstdint>
+#include <utility>
+
+namespace corvane {
+
+namespace {
+
+constexpr std::uint32_t codeRange = 1'000'000;
+// The largest multiple of codeRange that 32-bit draws reach; draws at or above it are redrawn
+// so that every code is equally likely.
+constexpr std::uint64_t unbiasedDrawLimit =
+    (std::uint64_t{1} << 32) - ((std::uint64_t{1} << 32) % codeRange);
+
+} // namespace
+
+std::shared_ptr<TouchReceiver> TouchReceiver::create(ReceiverPlatform platform) {
+    return std::make_shared<TouchReceiver>(ConstructionKey{}, std::move(platform));
+}
+
+TouchReceiver::TouchReceiver(ConstructionKey, ReceiverPlatform platform)
+    : platform_(std::move(platform)), hasAccessibility_(platform_.trust->isTrusted()),
+      injector_(platform_.events) {}
+
+const std::string& TouchReceiver::status() const {
+    return status_;
+}
+const std::string& TouchReceiver::code() const {
+    return code_;
+}
+bool TouchReceiver::isRunning() const {
+    return isRunning_;
+}
+bool TouchReceiver::hasAccessibility() const {
+    return hasAccessibility_;
+}
+const std::string& TouchReceiver::bluetoothStatus() const {
+    return bluetoothStatus_;
+}
+
+void TouchReceiver::setHasAccessibility(bool value) {
+    const auto keepAlive = shared_from_this();
+    publish(hasAccessibility_, value, PublishedField::hasAccessibility);
+}
+
+TouchReceiver::ObserverId TouchReceiver::addObserver(Observer observer) {
+    const ObserverId id = nextObserverId_++;
+    observers_.push_back(std::make_shared<ObserverEntry>(id, std::move(observer)));
+    return id;
+}
+
+void TouchReceiver::removeObserver(ObserverId id) {
+    std::erase_if(observers_, [id](const std::shared_ptr<ObserverEntry>& entry) {
+        if (entry->id != id) {
+            return false;
+        }
+        entry->removed = true;
+        return true;
+    });
+}
+
+void TouchReceiver::publish(std::string& field, std::string value, PublishedField which) {
+    field = std::move(value);
+    notify(which);
+}
+
+void TouchReceiver::publish(bool& field, bool value, PublishedField which) {
+    field = value;
+    notify(which);
+}
+
+void TouchReceiver::notify(PublishedField which) {
+    // Observers may add or remove observers while they run: iterate a snapshot.
+    const auto snapshot = observers_;
+    for (const auto& entry : snapshot) {
+        if (!entry->removed) {
+            entry->observer(which);
+        }
+    }
+}
+
+void TouchReceiver::setStatus(std::string value) {
+    publish(status_, std::move(value), PublishedField::status);
+}
+
+void TouchReceiver::setCode(std::string value) {
+    publish(code_, std::move(value), PublishedField::code);
+}
+
+void TouchReceiver::postToMain(std::function<void(TouchReceiver&)> work) {
+    platform_.mainThread->post([weak = weak_from_this(), work = std::move(work)] {
+        if (const auto self = weak.lock()) {
+            work(*self);
+        }
+    });
+}
+
+void TouchReceiver::start() {
+    // Observers run inside; one of them may drop the last outside reference.
+    const auto keepAlive = shared_from_this();
+    if (isRunning_) {
+        return;
+    }
+    // Observers run at every published change below and may stop or start this receiver
+    // themselves; the rest of this start is then no longer wanted.
+    const std::uint64_t stopsBefore = stopCount_;
+    const auto interrupted = [&] { return isRunning_ || stopCount_ != stopsBefore; };
+
+    const bool trusted = platform_.trust->isTrusted();
+    setHasAccessibility(trusted);
+    if (interrupted()) {
+        return;
+    }
+    if (!trusted) {
+        // The user starts again after granting; a grant during the prompt does not count.
+        setStatus("Grant Accessibility access, then start the receiver.");
+        platform_.trust->requestTrust();
+        setHasAccessibility(platform_.trust->isTrusted());
+        return;
+    }
+    if (!createRegistry()) {
+        return;
+    }
+    setCode(newPairingCode());
+    if (interrupted()) {
+        return;
+    }
+
+    auto created = platform_.listeners->makeListener(TouchService::port);
+    if (!created) {
+        setStatus("Could not listen: " + created.error().description());
+        return;
+    }
+    const std::shared_ptr<Listener> listener = std::move(*created);
+    listener->setService(advertisedService());
+    installListenerHandlers(listener);
+    listener_ = listener;
+
+    publish(isRunning_, true, PublishedField::isRunning);
+    setStatus("Starting receiver…");
+    // An observer may have stopped the receiver just now.
+    if (listener_ == listener) {
+        listener->start();
+    }
+
+    // Bluetooth transport: created, wired and started here, after the TCP listener.
+}
+
+void TouchReceiver::stop() {
+    const auto keepAlive = shared_from_this();
+    ++stopCount_;
+    releaseHeldButton();
+    injector_.clearModifiers();
+    if (client_) {
+        client_->cancel();
+    }
+    if (listener_) {
+        listener_->cancel();
+    }
+
+    // Bluetooth transport: stopped and dropped here.
+    bluetoothClient_.reset();
+
+    pairedClients_.reset();
+    client_.reset();
+    listener_.reset();
+    authenticated_ = false;
+    buffer_.clear();
+
+    setCode("");
+    publish(isRunning_, false, PublishedField::isRunning);
+    setStatus("Stopped");
+    publish(bluetoothStatus_, "Bluetooth stopped", PublishedField::bluetoothStatus);
+}
+
+void TouchReceiver::applyInput(const TouchMessage& message) {
+    injector_.applyInput(message);
+}
+
+void TouchReceiver::installListenerHandlers(const std::shared_ptr<Listener>& listener) {
+    // The listener owns these handlers, so they hold it weakly.
+    const std::weak_ptr<Listener> source = listener;
+    listener->setStateHandler([weak = weak_from_this(), source](ListenerState state,
+                                                                std::optional<Error> error) {
+        if (const auto self = weak.lock()) {
+            self->postToMain([source, state, error = std::move(error)](TouchReceiver& receiver) {
+                receiver.handleListenerState(source.lock(), state, error);
+            });
+        }
+    });
+    listener->setNewConnectionHandler(
+        [weak = weak_from_this(), source](std::shared_ptr<Connection> connection) {
+            if (const auto self = weak.lock()) {
+                self->postToMain([source, connection](TouchReceiver& receiver) {
+                    receiver.handleNewConnection(source.lock(), connection);
+                });
+            }
+        });
+}
+
+void TouchReceiver::handleListenerState(const std::shared_ptr<Listener>& source,
+                                        ListenerState state, const std::optional<Error>& error) {
+    // A listener that has been replaced or dropped has nothing more to say.
+    if (!source || source != listener_) {
+        return;
+    }
+    switch (state) {
+    case ListenerState::ready:
+        setStatus("Ready for pairing");
+        break;
+    case ListenerState::failed:
+        stop();
+        setStatus("Network error: " + (error ? error->description() : std::string()));
+        break;
+    case ListenerState::setup:
+    case ListenerState::waiting:
+    case ListenerState::cancelled:
+        break;
+    }
+}
+
+void TouchReceiver::handleNewConnection(const std::shared_ptr<Listener>& source,
+                                        std::shared_ptr<Connection> connection) {
+    // A connection that a dropped listener accepted must not be admitted while stopped.
+    if (!source || source != listener_) {
+        connection->cancel();
+        return;
+    }
+    accept(std::move(connection));
+}
+
+std::string TouchReceiver::newPairingCode() {
+    std::uint32_t draw = 0;
+    for (;;) {
+        std::array<std::uint8_t, sizeof draw> bytes{};
+        if (!platform_.random->fill(bytes)) {
+            continue;
+        }
+        draw = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+               std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+        if (draw < unbiasedDrawLimit) {
+            break;
+        }
+    }
+    // Six digits, leading zeros kept.
+    std::string code(6, '0');
+    for (std::uint32_t value = draw % codeRange, at = 6; value != 0; value /= 10) {
+        code[--at] = static_cast<char>('0' + value % 10);
+    }
+    return code;
+}
+
+void TouchReceiver::releaseHeldButton() {
+    injector_.releaseHeldButton();
+}
+
+} // namespace corvane

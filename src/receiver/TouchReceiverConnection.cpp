@@ -1,0 +1,202 @@
+#include "receiver/TouchReceiver.h"
+
+#include <cstddef>
+#include <utility>
+
+namespace corvane {
+
+namespace {
+
+constexpr std::size_t minimumReceive = 1;
+constexpr std::size_t maximumReceive = 4096;
+constexpr std::size_t bufferLimit = 16384;
+constexpr std::int64_t rejectionsPerConnection = 3;
+
+TouchMessage rejectedReply() {
+    TouchMessage reply;
+    reply.kind = TouchMessage::Kind::rejected;
+    return reply;
+}
+
+} // namespace
+
+bool TouchReceiver::isClient(const std::shared_ptr<Connection>& connection) const {
+    return connection && connection == client_;
+}
+
+void TouchReceiver::accept(std::shared_ptr<Connection> connection) {
+    // One phone at a time, over either transport.
+    if (client_ || bluetoothClient_) {
+        connection->cancel();
+        return;
+    }
+    client_ = connection;
+    reading_ = false;
+    authenticated_ = false;
+    attempts_ = 0;
+    buffer_.clear();
+    setStatus("Touch device connecting…");
+    if (!isClient(connection)) {
+        return;
+    }
+
+    // The connection owns its handler, so the handler holds it weakly.
+    const std::weak_ptr<Connection> source = connection;
+    connection->setStateHandler(
+        [weak = weak_from_this(), source](ConnectionState state, std::optional<Error>) {
+            if (const auto self = weak.lock()) {
+                self->postToMain([source, state](TouchReceiver& receiver) {
+                    receiver.handleConnectionState(source.lock(), state);
+                });
+            }
+        });
+    connection->start();
+}
+
+void TouchReceiver::handleConnectionState(const std::shared_ptr<Connection>& connection,
+                                          ConnectionState state) {
+    if (!isClient(connection)) {
+        return;
+    }
+    switch (state) {
+    case ConnectionState::ready:
+        if (!reading_) {
+            receive(connection);
+        }
+        break;
+    case ConnectionState::failed:
+    case ConnectionState::cancelled:
+        disconnect();
+        break;
+    case ConnectionState::setup:
+    case ConnectionState::waiting:
+    case ConnectionState::preparing:
+        break;
+    }
+}
+
+void TouchReceiver::receive(const std::shared_ptr<Connection>& connection) {
+    reading_ = true;
+    const std::weak_ptr<Connection> source = connection;
+    connection->receive(
+        minimumReceive, maximumReceive, [weak = weak_from_this(), source](ReceivedChunk chunk) {
+            if (const auto self = weak.lock()) {
+                self->postToMain(
+                    [source, chunk = std::move(chunk)](TouchReceiver& receiver) mutable {
+                        receiver.handleReceived(source.lock(), std::move(chunk));
+                    });
+            }
+        });
+}
+
+void TouchReceiver::handleReceived(const std::shared_ptr<Connection>& connection,
+                                   ReceivedChunk chunk) {
+    if (!isClient(connection)) {
+        return;
+    }
+    reading_ = false;
+    if (chunk.content) {
+        consume(*chunk.content, connection);
+        // Once consume has ended this client, its stay is over: a second disconnect would draw
+        // another code and overwrite the status that explains why it ended.
+        if (!isClient(connection)) {
+            return;
+        }
+    }
+    if (chunk.isComplete || chunk.error) {
+        disconnect();
+    } else {
+        receive(connection);
+    }
+}
+
+void TouchReceiver::consume(const Bytes& chunk, const std::shared_ptr<Connection>& connection) {
+    buffer_ += chunk;
+    // Checked before any line is looked at, so one oversized chunk cannot slip lines through.
+    if (buffer_.size() > bufferLimit) {
+        disconnect();
+        return;
+    }
+    for (auto end = buffer_.find('\n'); end != Bytes::npos; end = buffer_.find('\n')) {
+        const Bytes line = buffer_.substr(0, end);
+        buffer_.erase(0, end + 1);
+        auto message = decoder_.decode(line);
+        if (!message) {
+            disconnect();
+            return;
+        }
+        // Replies and status changes run observers, which may end this client.
+        if (!handleLine(*message, connection) || !isClient(connection)) {
+            return;
+        }
+    }
+}
+
+bool TouchReceiver::handleLine(const TouchMessage& message,
+                               const std::shared_ptr<Connection>& connection) {
+    if (!authenticated_) {
+        return handleHello(message, connection);
+    }
+    // Trust is asked afresh for every message so that a revocation takes effect at once.
+    if (!platform_.trust->isTrusted()) {
+        disconnect();
+        setStatus("Accessibility access lost");
+        return false;
+    }
+    applyInput(message);
+    return true;
+}
+
+bool TouchReceiver::handleHello(const TouchMessage& message,
+                                const std::shared_ptr<Connection>& connection) {
+    if (message.kind != TouchMessage::Kind::hello) {
+        disconnect();
+        return false;
+    }
+    auto reply = acceptHello(message);
+    if (!isClient(connection)) {
+        return false;
+    }
+    if (reply) {
+        authenticated_ = true;
+        setStatus("Touch device connected");
+        if (!isClient(connection)) {
+            return false;
+        }
+        send(*reply, *connection);
+        return true;
+    }
+    ++attempts_;
+    send(rejectedReply(), *connection);
+    if (attempts_ >= rejectionsPerConnection) {
+        disconnect();
+        return false;
+    }
+    return true;
+}
+
+void TouchReceiver::send(const TouchMessage& message, Connection& connection) {
+    if (auto bytes = message.line()) {
+        connection.send(std::move(*bytes));
+    }
+}
+
+void TouchReceiver::disconnect() {
+    // While a Bluetooth device holds the slot, the button, modifiers, code and status are its own.
+    const bool ownsInputState = !bluetoothClient_;
+    if (ownsInputState) {
+        releaseHeldButton();
+        injector_.clearModifiers();
+    }
+    if (auto connection = std::exchange(client_, nullptr)) {
+        connection->cancel();
+    }
+    authenticated_ = false;
+    buffer_.clear();
+    if (ownsInputState && isRunning_) {
+        setCode(newPairingCode());
+        setStatus("Ready for pairing");
+    }
+}
+
+} // namespace corvane

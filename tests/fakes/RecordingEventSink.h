@@ -1,0 +1,76 @@
+#pragma once
+
+#include "input/EventSink.h"
+
+#include <algorithm>
+#include <optional>
+#include <variant>
+#include <vector>
+
+namespace corvane::test {
+
+// Logs every create and post call in order, and fails creation where the test asks it to.
+class RecordingEventSink : public EventSink {
+public:
+    enum class Call { create, post };
+
+    struct Entry {
+        Call call;
+        SyntheticEvent event;
+        // For creations: whether an event was handed out.
+        bool created = true;
+        bool operator==(const Entry&) const = default;
+    };
+
+    using Body = decltype(SyntheticEvent::body);
+
+    std::optional<Point> pointerLocation() override { return location; }
+
+    std::optional<SyntheticEvent> createMouseEvent(MouseEventType type, Point at,
+                                                   MouseButton button) override {
+        return create(MouseEvent{type, at, button});
+    }
+    std::optional<SyntheticEvent> createKeyboardEvent(std::uint16_t keyCode,
+                                                      bool keyDown) override {
+        return create(KeyboardEvent{keyCode, keyDown});
+    }
+    std::optional<SyntheticEvent> createScrollWheelEvent(std::int32_t vertical,
+                                                         std::int32_t horizontal) override {
+        return create(ScrollWheelEvent{vertical, horizontal});
+    }
+    void post(const SyntheticEvent& event) override {
+        entries.push_back(Entry{Call::post, event, true});
+    }
+
+    // Only the posted events, with their flags, in order.
+    std::vector<SyntheticEvent> posted() const {
+        std::vector<SyntheticEvent> result;
+        for (const Entry& entry : entries) {
+            if (entry.call == Call::post) {
+                result.push_back(entry.event);
+            }
+        }
+        return result;
+    }
+
+    void clear() { entries.clear(); }
+
+    // The position pointerLocation() reports; nothing when it cannot be read.
+    std::optional<Point> location = Point{100, 100};
+    // Events whose creation fails.
+    std::vector<Body> failing;
+    // Every call, in order.
+    std::vector<Entry> entries;
+
+private:
+    std::optional<SyntheticEvent> create(Body body) {
+        const bool fails = std::find(failing.begin(), failing.end(), body) != failing.end();
+        entries.push_back(Entry{Call::create, SyntheticEvent{body, 0}, !fails});
+        if (fails) {
+            return std::nullopt;
+        }
+        return SyntheticEvent{body, 0};
+    }
+};
+
+} // namespace corvane::test

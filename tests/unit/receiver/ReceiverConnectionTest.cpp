@@ -1,0 +1,266 @@
+#include "ReceiverHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvane::test {
+namespace {
+
+const std::string move1 = "{\"kind\":\"move\",\"dx\":1,\"dy\":0}\n";
+
+class ReceiverConnectionTest : public ::testing::Test, protected ReceiverHarness {
+protected:
+    void SetUp() override { startReady(); }
+
+    std::size_t movesPosted() const {
+        const auto posted = events->posted();
+        return static_cast<std::size_t>(
+            std::count_if(posted.begin(), posted.end(), [](const SyntheticEvent& event) {
+                const auto* mouse = std::get_if<MouseEvent>(&event.body);
+                return mouse && mouse->type == MouseEventType::mouseMoved;
+            }));
+    }
+
+    int codeChanges() const {
+        return static_cast<int>(
+            std::count(notifications.begin(), notifications.end(), PublishedField::code));
+    }
+};
+
+TEST_F(ReceiverConnectionTest, Accept_StartsConnectionAndReadsUpTo4096Bytes) {
+    auto connection = std::make_shared<FakeConnection>();
+    listener()->deliverConnection(connection);
+    run();
+    EXPECT_EQ(receiver->status(), "Touch device connecting…");
+    EXPECT_EQ(connection->startCount(), 1);
+    EXPECT_FALSE(connection->pendingReceive());
+    connection->reportState(ConnectionState::preparing);
+    run();
+    EXPECT_FALSE(connection->pendingReceive());
+    connection->reportState(ConnectionState::ready);
+    run();
+    ASSERT_TRUE(connection->pendingReceive());
+    EXPECT_EQ(connection->pendingReceive()->minimumLength, 1u);
+    EXPECT_EQ(connection->pendingReceive()->maximumLength, 4096u);
+}
+
+TEST_F(ReceiverConnectionTest, ReadyReportedAgain_KeepsOneReadOutstanding) {
+    auto connection = connect();
+    connection->reportState(ConnectionState::ready);
+    run();
+    EXPECT_EQ(connection->receiveCount(), 1);
+    deliver(*connection, helloWithCode(receiver->code()));
+    EXPECT_EQ(connection->receiveCount(), 2);
+    EXPECT_EQ(connection->overlappingReceives(), 0);
+}
+
+TEST_F(ReceiverConnectionTest, SecondConnection_IsCancelledAndFirstUndisturbed) {
+    auto first = connect();
+    auto second = std::make_shared<FakeConnection>();
+    listener()->deliverConnection(second);
+    run();
+    EXPECT_EQ(second->cancelCount(), 1);
+    EXPECT_EQ(second->startCount(), 0);
+    EXPECT_TRUE(second->sent().empty());
+    EXPECT_EQ(first->cancelCount(), 0);
+    deliver(*first, helloWithCode(receiver->code()));
+    EXPECT_EQ(receiver->status(), "Touch device connected");
+}
+
+TEST_F(ReceiverConnectionTest, Chunking_TwoLinesAndAHalf_HalfWaitsForNextChunk) {
+    auto connection = connectAuthenticated();
+    deliver(*connection, move1 + move1 + "{\"kind\":\"mo");
+    EXPECT_EQ(movesPosted(), 2u);
+    deliver(*connection, "ve\",\"dx\":1,\"dy\":0}\n");
+    EXPECT_EQ(movesPosted(), 3u);
+    EXPECT_EQ(connection->cancelCount(), 0);
+}
+
+TEST_F(ReceiverConnectionTest, HelloAndInputInOneChunk_InputAfterAcceptanceIsInjected) {
+    auto connection = connect();
+    deliver(*connection, helloWithCode(receiver->code()) + move1);
+    EXPECT_EQ(replies(*connection).at(0).kind, TouchMessage::Kind::accepted);
+    EXPECT_EQ(movesPosted(), 1u);
+}
+
+TEST_F(ReceiverConnectionTest, CarriageReturnBeforeLineFeed_Decodes) {
+    auto connection = connectAuthenticated();
+    deliver(*connection, "{\"kind\":\"click\"}\r\n");
+    EXPECT_EQ(events->posted().size(), 2u);
+    EXPECT_EQ(connection->cancelCount(), 0);
+}
+
+TEST_F(ReceiverConnectionTest, BadLines_EndTheConnectionAndDropLaterLines) {
+    for (const std::string bad : {"\n", "not json\n", "{\"kind\":\"Move\"}\n",
+                                  "{\"kind\":\"move\",\"dx\":\"3\",\"dy\":1}\n"}) {
+        auto connection = connectAuthenticated();
+        events->clear();
+        const std::string code = receiver->code();
+        deliver(*connection, bad + move1);
+        EXPECT_EQ(connection->cancelCount(), 1) << bad;
+        EXPECT_EQ(events->posted().size(), 0u) << bad;
+        EXPECT_NE(receiver->code(), code) << bad;
+        EXPECT_EQ(receiver->status(), "Ready for pairing") << bad;
+    }
+}
+
+TEST_F(ReceiverConnectionTest, BufferLimit_16384Stays_16385Disconnects) {
+    auto connection = connectAuthenticated();
+    deliver(*connection, std::string(4096, ' '));
+    deliver(*connection, std::string(4096, ' '));
+    deliver(*connection, std::string(4096, ' '));
+    deliver(*connection, std::string(4096, ' '));
+    EXPECT_EQ(connection->cancelCount(), 0);
+    ASSERT_TRUE(connection->pendingReceive());
+    deliver(*connection, " ");
+    EXPECT_EQ(connection->cancelCount(), 1);
+    EXPECT_EQ(receiver->status(), "Ready for pairing");
+}
+
+TEST_F(ReceiverConnectionTest, BufferLimit_CheckedBeforeLines_OverflowingChunkIsNotProcessed) {
+    auto connection = connectAuthenticated();
+    for (int i = 0; i < 3; ++i) {
+        deliver(*connection, std::string(4096, ' '));
+    }
+    deliver(*connection, std::string(4096 - move1.size(), ' '));
+    // 16384 - move1.size() buffered: a chunk holding a complete move goes over the limit.
+    deliver(*connection, move1 + " ");
+    EXPECT_EQ(movesPosted(), 0u);
+    EXPECT_EQ(connection->cancelCount(), 1);
+}
+
+TEST_F(ReceiverConnectionTest, BufferLimit_LongLineEndingExactlyAtLimit_IsDecoded) {
+    auto connection = connectAuthenticated();
+    std::string line = "{\"kind\":\"click\"}";
+    line.insert(1, std::string(16384 - line.size() - 1, ' '));
+    line += '\n';
+    ASSERT_EQ(line.size(), 16384u);
+    for (std::size_t at = 0; at < line.size(); at += 4096) {
+        deliver(*connection, line.substr(at, 4096));
+    }
+    EXPECT_EQ(events->posted().size(), 2u);
+    EXPECT_EQ(connection->cancelCount(), 0);
+}
+
+TEST_F(ReceiverConnectionTest, NonHelloBeforeAuthentication_DisconnectsWithoutReply) {
+    auto connection = connect();
+    deliver(*connection, move1);
+    EXPECT_TRUE(connection->sent().empty());
+    EXPECT_EQ(connection->cancelCount(), 1);
+    EXPECT_EQ(movesPosted(), 0u);
+}
+
+TEST_F(ReceiverConnectionTest, EndOfStream_ConsumesRemainingLinesThenDisconnects) {
+    auto connection = connectAuthenticated();
+    const int before = codeChanges();
+    complete(*connection, ReceivedChunk{move1, true, std::nullopt});
+    EXPECT_EQ(movesPosted(), 1u);
+    EXPECT_EQ(connection->cancelCount(), 1);
+    EXPECT_EQ(codeChanges(), before + 1);
+    EXPECT_FALSE(connection->pendingReceive());
+}
+
+TEST_F(ReceiverConnectionTest, ReceiveError_Disconnects) {
+    auto connection = connectAuthenticated();
+    complete(*connection, ReceivedChunk{std::nullopt, false, Error("Connection reset by peer")});
+    EXPECT_EQ(connection->cancelCount(), 1);
+    EXPECT_EQ(receiver->status(), "Ready for pairing");
+}
+
+TEST_F(ReceiverConnectionTest, ChunkThatEndsClientWithEndOfStream_EndsItOnlyOnce) {
+    auto connection = connectAuthenticated();
+    trust->trusted = false;
+    const int before = codeChanges();
+    complete(*connection, ReceivedChunk{move1, true, std::nullopt});
+    EXPECT_EQ(receiver->status(), "Accessibility access lost");
+    EXPECT_EQ(codeChanges(), before + 1);
+    EXPECT_EQ(connection->cancelCount(), 1);
+}
+
+TEST_F(ReceiverConnectionTest, FailedOrCancelledState_Disconnects) {
+    for (ConnectionState state : {ConnectionState::failed, ConnectionState::cancelled}) {
+        auto connection = connectAuthenticated();
+        const std::string code = receiver->code();
+        connection->reportState(state, Error("gone"));
+        run();
+        EXPECT_EQ(connection->cancelCount(), 1);
+        EXPECT_NE(receiver->code(), code);
+        EXPECT_EQ(receiver->status(), "Ready for pairing");
+        // The slot is free again.
+        auto next = connect();
+        EXPECT_EQ(next->startCount(), 1);
+        next->reportState(ConnectionState::cancelled);
+        run();
+    }
+}
+
+TEST_F(ReceiverConnectionTest, StaleConnectionReports_AfterStop_AreIgnored) {
+    auto connection = connectAuthenticated();
+    receiver->stop();
+    EXPECT_EQ(connection->cancelCount(), 1);
+    notifications.clear();
+    connection->reportState(ConnectionState::cancelled);
+    complete(*connection, ReceivedChunk{move1, true, std::nullopt});
+    EXPECT_TRUE(notifications.empty());
+    EXPECT_EQ(receiver->code(), "");
+    EXPECT_EQ(movesPosted(), 0u);
+}
+
+TEST_F(ReceiverConnectionTest, AccessibilityLost_DropsMessageDisconnectsAndSaysSo) {
+    auto connection = connectAuthenticated();
+    deliver(*connection, "{\"kind\":\"buttonDown\"}\n");
+    events->clear();
+    const std::string code = receiver->code();
+    trust->trusted = false;
+    deliver(*connection, move1);
+    EXPECT_EQ(movesPosted(), 0u);
+    // The held button is still released, without asking for trust.
+    EXPECT_EQ(
+        events->posted(),
+        (std::vector{SyntheticEvent{
+            MouseEvent{MouseEventType::leftMouseUp, Point{100, 100}, MouseButton::left}, 0}}));
+    EXPECT_EQ(connection->cancelCount(), 1);
+    EXPECT_NE(receiver->code(), code);
+    EXPECT_EQ(receiver->status(), "Accessibility access lost");
+    EXPECT_TRUE(receiver->hasAccessibility()) << "only the display value; not changed here";
+}
+
+TEST_F(ReceiverConnectionTest, ClientLeaving_ReleasesButtonAndClearsModifiers) {
+    auto connection = connectAuthenticated();
+    deliver(*connection, "{\"kind\":\"modifiers\",\"modifiers\":1}\n{\"kind\":\"buttonDown\"}\n");
+    events->clear();
+    connection->reportState(ConnectionState::failed, Error("reset"));
+    run();
+    EXPECT_EQ(events->posted(),
+              (std::vector{SyntheticEvent{
+                  MouseEvent{MouseEventType::leftMouseUp, Point{100, 100}, MouseButton::left},
+                  EventFlag::shift}}));
+    auto next = connectAuthenticated();
+    events->clear();
+    deliver(*next, move1);
+    ASSERT_EQ(events->posted().size(), 1u);
+    EXPECT_EQ(events->posted()[0].flags, 0u);
+}
+
+TEST_F(ReceiverConnectionTest, Observer_StoppingReceiverMidChunk_StopsProcessingSafely) {
+    auto connection = connect();
+    receiver->addObserver([&](PublishedField field) {
+        if (field == PublishedField::status && receiver->status() == "Touch device connected") {
+            receiver->stop();
+        }
+    });
+    complete(*connection, ReceivedChunk{helloWithCode(receiver->code()) + move1, false, {}});
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_EQ(receiver->status(), "Stopped");
+    EXPECT_EQ(movesPosted(), 0u);
+    EXPECT_TRUE(connection->sent().empty());
+    EXPECT_EQ(connection->cancelCount(), 1);
+    EXPECT_FALSE(connection->pendingReceive()) << "no read is asked of a dropped connection";
+}
+
+} // namespace
+} // namespace corvane::test

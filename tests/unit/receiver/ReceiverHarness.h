@@ -1,0 +1,131 @@
+#pragma once
+
+#include "fakes/FakeAccessibilityTrust.h"
+#include "fakes/FakeConnection.h"
+#include "fakes/FakeHostName.h"
+#include "fakes/FakeListener.h"
+#include "fakes/FakeMainThread.h"
+#include "fakes/FakeSecretStore.h"
+#include "fakes/FakeSecureRandom.h"
+#include "fakes/FakeUserDefaults.h"
+#include "fakes/RecordingEventSink.h"
+#include "protocol/TouchMessageDecoder.h"
+#include "receiver/TouchReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvane::test {
+
+// A receiver wired to fakes, with shortcuts for the steps most tests share.
+struct ReceiverHarness {
+    std::shared_ptr<FakeListenerFactory> listeners = std::make_shared<FakeListenerFactory>();
+    std::shared_ptr<FakeAccessibilityTrust> trust = std::make_shared<FakeAccessibilityTrust>();
+    std::shared_ptr<RecordingEventSink> events = std::make_shared<RecordingEventSink>();
+    std::shared_ptr<FakeMainThread> mainThread = std::make_shared<FakeMainThread>();
+    std::shared_ptr<FakeHostName> hostName = std::make_shared<FakeHostName>();
+    std::shared_ptr<FakeSecureRandom> codeRandom = std::make_shared<FakeSecureRandom>();
+    std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
+    std::shared_ptr<FakeUserDefaults> defaults = std::make_shared<FakeUserDefaults>();
+    std::shared_ptr<FakeSecureRandom> tokenRandom = std::make_shared<FakeSecureRandom>();
+    std::shared_ptr<TouchReceiver> receiver;
+    std::vector<PublishedField> notifications;
+
+    static constexpr const char* clientID = "6A1F0C55-3B3E-4D8A-9C1E-0F5E2B7A9D41";
+
+    ReceiverHarness() {
+        receiver = TouchReceiver::create(ReceiverPlatform{
+            .listeners = listeners,
+            .trust = trust,
+            .events = events,
+            .mainThread = mainThread,
+            .hostName = hostName,
+            .random = codeRandom,
+            .pairingStorage = PairingStorage{secrets, defaults, tokenRandom},
+        });
+        receiver->addObserver([this](PublishedField field) { notifications.push_back(field); });
+    }
+
+    std::shared_ptr<FakeListener> listener() const { return listeners->last(); }
+
+    void run() { mainThread->runAll(); }
+
+    // Started, and the listener reported ready.
+    void startReady() {
+        receiver->start();
+        listener()->reportState(ListenerState::ready);
+        run();
+    }
+
+    // A new connection handed over by the listener and reported ready.
+    std::shared_ptr<FakeConnection> connect() {
+        auto connection = std::make_shared<FakeConnection>();
+        listener()->deliverConnection(connection);
+        run();
+        connection->reportState(ConnectionState::ready);
+        run();
+        return connection;
+    }
+
+    void deliver(FakeConnection& connection, Bytes bytes) {
+        connection.deliver(std::move(bytes));
+        run();
+    }
+
+    void complete(FakeConnection& connection, ReceivedChunk chunk) {
+        connection.completeReceive(std::move(chunk));
+        run();
+    }
+
+    std::string helloWithCode(const std::string& code) const {
+        return R"({"kind":"hello","code":")" + code + "\"}\n";
+    }
+
+    std::string pairingHello(const std::string& code, const std::string& id = clientID) const {
+        return R"({"kind":"hello","code":")" + code + R"(","clientID":")" + id + "\"}\n";
+    }
+
+    std::string tokenHello(const std::string& token, const std::string& code = "") const {
+        std::string line = R"({"kind":"hello","clientID":")" + std::string(clientID) +
+                           R"(","token":")" + token + "\"";
+        if (!code.empty()) {
+            line += R"(,"code":")" + code + "\"";
+        }
+        return line + "}\n";
+    }
+
+    // A connection that has passed the hello with the current code.
+    std::shared_ptr<FakeConnection> connectAuthenticated() {
+        auto connection = connect();
+        deliver(*connection, helloWithCode(receiver->code()));
+        return connection;
+    }
+
+    // The replies sent on a connection, decoded.
+    static std::vector<TouchMessage> replies(const FakeConnection& connection) {
+        TouchMessageDecoder decoder;
+        std::vector<TouchMessage> result;
+        for (const Bytes& bytes : connection.sent()) {
+            if (bytes.empty() || bytes.back() != '\n') {
+                ADD_FAILURE() << "reply is not one line: " << bytes;
+                continue;
+            }
+            auto decoded = decoder.decode(std::string_view(bytes).substr(0, bytes.size() - 1));
+            if (!decoded) {
+                ADD_FAILURE() << "reply does not decode: " << bytes;
+                continue;
+            }
+            result.push_back(*decoded);
+        }
+        return result;
+    }
+
+    std::string hostID() const {
+        return defaults->values.at(std::string(PairedClients::hostIDKey));
+    }
+};
+
+} // namespace corvane::test

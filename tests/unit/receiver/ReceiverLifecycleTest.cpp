@@ -1,0 +1,325 @@
+#include "ReceiverHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace corvane::test {
+namespace {
+
+bool isSixDigits(const std::string& code) {
+    return code.size() == 6 &&
+           std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::vector<std::uint8_t> littleEndian(std::uint32_t value) {
+    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
+class ReceiverLifecycleTest : public ::testing::Test, protected ReceiverHarness {};
+
+TEST_F(ReceiverLifecycleTest, Create_StartsNothingAndReadsTrust) {
+    trust->trusted = false;
+    auto receiver2 = TouchReceiver::create(ReceiverPlatform{
+        .listeners = listeners,
+        .trust = trust,
+        .events = events,
+        .mainThread = mainThread,
+        .hostName = hostName,
+        .random = codeRandom,
+        .pairingStorage = PairingStorage{secrets, defaults, tokenRandom},
+    });
+    EXPECT_FALSE(receiver2->hasAccessibility());
+    EXPECT_EQ(receiver2->status(), "Stopped");
+    EXPECT_EQ(receiver2->code(), "");
+    EXPECT_FALSE(receiver2->isRunning());
+    EXPECT_EQ(receiver2->bluetoothStatus(), "Bluetooth stopped");
+    EXPECT_TRUE(listeners->listeners.empty());
+}
+
+TEST_F(ReceiverLifecycleTest, Start_OpensAdvertisedListenerAndBecomesReady) {
+    receiver->start();
+    ASSERT_NE(listener(), nullptr);
+    EXPECT_TRUE(receiver->isRunning());
+    EXPECT_EQ(receiver->status(), "Starting receiver…");
+    EXPECT_TRUE(isSixDigits(receiver->code()));
+    EXPECT_EQ(listener()->port(), 55440);
+    EXPECT_EQ(listener()->startCount(), 1);
+    ASSERT_TRUE(listener()->service());
+    EXPECT_EQ(listener()->service()->name, "Test Desk");
+    EXPECT_EQ(listener()->service()->type, "_corvane._tcp");
+    EXPECT_EQ(listener()->service()->txtRecord,
+              (std::map<std::string, std::string>{{"id", hostID()}}));
+
+    listener()->reportState(ListenerState::setup);
+    listener()->reportState(ListenerState::ready);
+    EXPECT_EQ(receiver->status(), "Starting receiver…") << "reports wait for the main thread";
+    run();
+    EXPECT_EQ(receiver->status(), "Ready for pairing");
+}
+
+TEST_F(ReceiverLifecycleTest, Start_WithoutOrWithEmptyHostName_AdvertisesMac) {
+    hostName->name.reset();
+    receiver->start();
+    EXPECT_EQ(listener()->service()->name, "Mac");
+    receiver->stop();
+    hostName->name = "";
+    receiver->start();
+    EXPECT_EQ(listener()->service()->name, "Mac");
+}
+
+TEST_F(ReceiverLifecycleTest, Start_WhileRunning_ChangesNothing) {
+    startReady();
+    const std::string code = receiver->code();
+    notifications.clear();
+    receiver->start();
+    EXPECT_EQ(listeners->listeners.size(), 1u);
+    EXPECT_EQ(receiver->code(), code);
+    EXPECT_EQ(receiver->status(), "Ready for pairing");
+    EXPECT_TRUE(notifications.empty());
+}
+
+TEST_F(ReceiverLifecycleTest, Start_Untrusted_PromptsAndStaysStoppedEvenIfGrantedMeanwhile) {
+    trust->trusted = false;
+    trust->trustedAfterRequest = true;
+    receiver->start();
+    EXPECT_EQ(receiver->status(), "Grant Accessibility access, then start the receiver.");
+    EXPECT_EQ(trust->requests, 1);
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_TRUE(receiver->hasAccessibility());
+    EXPECT_TRUE(listeners->listeners.empty());
+    EXPECT_EQ(receiver->code(), "");
+    EXPECT_EQ(notifications, (std::vector{PublishedField::hasAccessibility, PublishedField::status,
+                                          PublishedField::hasAccessibility}));
+}
+
+TEST_F(ReceiverLifecycleTest, Start_RegistryUnavailable_StaysStoppedWithCodeUnchanged) {
+    secrets->copyStatus = -128;
+    secrets->messages[-128] = "User canceled the operation.";
+    receiver->start();
+    EXPECT_EQ(receiver->status(), "Pairing storage unavailable: User canceled the operation.");
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_EQ(receiver->code(), "");
+    EXPECT_TRUE(listeners->listeners.empty());
+}
+
+TEST_F(ReceiverLifecycleTest, Start_ListenerCreationFails_KeepsFreshCodeButNotRunning) {
+    listeners->failure = Error("Address already in use");
+    receiver->start();
+    EXPECT_EQ(receiver->status(), "Could not listen: Address already in use");
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_TRUE(isSixDigits(receiver->code()));
+}
+
+TEST_F(ReceiverLifecycleTest, Stop_NeverStarted_ResetsTextsAndPostsNothing) {
+    receiver->stop();
+    EXPECT_EQ(receiver->status(), "Stopped");
+    EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth stopped");
+    EXPECT_EQ(receiver->code(), "");
+    EXPECT_TRUE(events->entries.empty());
+    EXPECT_EQ(notifications,
+              (std::vector{PublishedField::code, PublishedField::isRunning, PublishedField::status,
+                           PublishedField::bluetoothStatus}));
+}
+
+TEST_F(ReceiverLifecycleTest, StartStopStart_BuildsFreshListenerAndCode) {
+    startReady();
+    const std::string firstCode = receiver->code();
+    receiver->stop();
+    EXPECT_EQ(listeners->listeners[0]->cancelCount(), 1);
+    EXPECT_EQ(receiver->code(), "");
+    receiver->start();
+    ASSERT_EQ(listeners->listeners.size(), 2u);
+    EXPECT_NE(listeners->listeners[0], listeners->listeners[1]);
+    EXPECT_TRUE(isSixDigits(receiver->code()));
+    EXPECT_NE(receiver->code(), firstCode);
+}
+
+TEST_F(ReceiverLifecycleTest, NewPairingCode_PadsAndRedrawsBiasedOrFailedDraws) {
+    class FlakyRandom : public SecureRandom {
+    public:
+        std::vector<std::vector<std::uint8_t>> draws;
+        std::size_t next = 0;
+        bool fill(std::span<std::uint8_t> bytes) override {
+            if (next >= draws.size()) {
+                return false;
+            }
+            const auto& draw = draws[next++];
+            if (draw.empty()) {
+                return false;
+            }
+            std::copy(draw.begin(), draw.end(), bytes.begin());
+            return true;
+        }
+    };
+    auto random = std::make_shared<FlakyRandom>();
+    // A failed draw, the first draw past the last whole block of a million, then 42.
+    random->draws = {{}, littleEndian(4'294'000'000u), littleEndian(2'000'042u)};
+    auto flaky = TouchReceiver::create(ReceiverPlatform{
+        .listeners = listeners,
+        .trust = trust,
+        .events = events,
+        .mainThread = mainThread,
+        .hostName = hostName,
+        .random = random,
+        .pairingStorage = PairingStorage{secrets, defaults, tokenRandom},
+    });
+    flaky->start();
+    EXPECT_EQ(flaky->code(), "000042");
+    EXPECT_EQ(random->next, 3u);
+
+    // The largest unbiased draw is still used.
+    random->draws = {littleEndian(4'293'999'999u)};
+    random->next = 0;
+    flaky->stop();
+    flaky->start();
+    EXPECT_EQ(flaky->code(), "999999");
+}
+
+TEST_F(ReceiverLifecycleTest, Stop_WhileButtonHeld_PostsOneReleaseWithActiveFlags) {
+    startReady();
+    auto connection = connectAuthenticated();
+    deliver(*connection, "{\"kind\":\"modifiers\",\"modifiers\":4}\n{\"kind\":\"buttonDown\"}\n");
+    events->clear();
+    receiver->stop();
+    EXPECT_EQ(events->posted(),
+              (std::vector{SyntheticEvent{
+                  MouseEvent{MouseEventType::leftMouseUp, Point{100, 100}, MouseButton::left},
+                  EventFlag::command}}));
+    EXPECT_EQ(connection->cancelCount(), 1);
+
+    // Modifiers were cleared: the next session's click carries none.
+    events->clear();
+    startReady();
+    auto next = connectAuthenticated();
+    deliver(*next, "{\"kind\":\"click\"}\n");
+    ASSERT_EQ(events->posted().size(), 2u);
+    EXPECT_EQ(events->posted()[0].flags, 0u);
+}
+
+TEST_F(ReceiverLifecycleTest, ListenerFailure_StopsWithNetworkError) {
+    startReady();
+    auto connection = connectAuthenticated();
+    listener()->reportState(ListenerState::failed, Error("Network is down"));
+    run();
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_EQ(receiver->status(), "Network error: Network is down");
+    EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth stopped");
+    EXPECT_EQ(receiver->code(), "");
+    EXPECT_EQ(connection->cancelCount(), 1);
+    EXPECT_EQ(listener()->cancelCount(), 1);
+}
+
+TEST_F(ReceiverLifecycleTest, StaleListenerReports_AfterStopOrRestart_AreIgnored) {
+    receiver->start();
+    auto old = listener();
+    old->reportState(ListenerState::ready); // posted, runs only after stop
+    receiver->stop();
+    run();
+    EXPECT_EQ(receiver->status(), "Stopped");
+
+    receiver->start();
+    old->reportState(ListenerState::failed, Error("late"));
+    auto stray = std::make_shared<FakeConnection>();
+    old->deliverConnection(stray);
+    run();
+    EXPECT_TRUE(receiver->isRunning());
+    EXPECT_EQ(receiver->status(), "Starting receiver…");
+    EXPECT_EQ(stray->cancelCount(), 1);
+    EXPECT_EQ(stray->startCount(), 0);
+}
+
+TEST_F(ReceiverLifecycleTest, Handlers_AfterReceiverIsGone_DoNothing) {
+    receiver->start();
+    auto keptListener = listener();
+    auto connection = std::make_shared<FakeConnection>();
+    keptListener->deliverConnection(connection);
+    run();
+    receiver.reset();
+    keptListener->reportState(ListenerState::ready);
+    keptListener->deliverConnection(std::make_shared<FakeConnection>());
+    connection->reportState(ConnectionState::ready);
+    EXPECT_EQ(mainThread->pending(), 0u);
+    EXPECT_EQ(connection->receiveCount(), 0);
+}
+
+TEST_F(ReceiverLifecycleTest, Observers_NotifiedOfEveryAssignmentEvenOfEqualValue) {
+    receiver->setHasAccessibility(true);
+    receiver->setHasAccessibility(true);
+    EXPECT_EQ(notifications,
+              (std::vector{PublishedField::hasAccessibility, PublishedField::hasAccessibility}));
+}
+
+TEST_F(ReceiverLifecycleTest, Observer_RemovingItselfOrOthersDuringNotification_IsSafe) {
+    std::vector<int> calls;
+    TouchReceiver::ObserverId first = 0;
+    TouchReceiver::ObserverId second = 0;
+    first = receiver->addObserver([&](PublishedField) {
+        calls.push_back(1);
+        receiver->removeObserver(first);
+        receiver->removeObserver(second);
+        receiver->addObserver([&](PublishedField) { calls.push_back(3); });
+    });
+    second = receiver->addObserver([&](PublishedField) { calls.push_back(2); });
+    receiver->setHasAccessibility(false);
+    EXPECT_EQ(calls, (std::vector{1})) << "a removed observer is not called afterwards";
+    calls.clear();
+    receiver->setHasAccessibility(false);
+    EXPECT_EQ(calls, (std::vector{3}));
+}
+
+TEST_F(ReceiverLifecycleTest, Observer_StoppingReceiverDuringStart_LeavesItStopped) {
+    receiver->addObserver([&](PublishedField field) {
+        if (field == PublishedField::status && receiver->status() == "Starting receiver…") {
+            receiver->stop();
+        }
+    });
+    receiver->start();
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_EQ(receiver->status(), "Stopped");
+    EXPECT_EQ(listener()->startCount(), 0);
+    EXPECT_EQ(listener()->cancelCount(), 1);
+}
+
+TEST_F(ReceiverLifecycleTest, Observer_StoppingOrRestartingOnEarlierChanges_LeavesOneListener) {
+    bool once = true;
+    const auto id = receiver->addObserver([&](PublishedField field) {
+        if (field == PublishedField::code && once) {
+            once = false;
+            receiver->stop();
+        }
+    });
+    receiver->start();
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_TRUE(listeners->listeners.empty());
+    receiver->removeObserver(id);
+
+    once = true;
+    receiver->addObserver([&](PublishedField field) {
+        if (field == PublishedField::hasAccessibility && once) {
+            once = false;
+            receiver->start();
+        }
+    });
+    receiver->start();
+    EXPECT_TRUE(receiver->isRunning());
+    ASSERT_EQ(listeners->listeners.size(), 1u);
+    EXPECT_EQ(listener()->startCount(), 1);
+}
+
+TEST_F(ReceiverLifecycleTest, Observer_DroppingLastReferenceDuringNotification_IsSafe) {
+    receiver->addObserver([&](PublishedField field) {
+        if (field == PublishedField::status) {
+            receiver.reset();
+        }
+    });
+    receiver->stop();
+    EXPECT_EQ(receiver, nullptr);
+}
+
+} // namespace
+} // namespace corvane::test
