@@ -20,6 +20,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   xvfb xdotool xinput x11-utils avahi-daemon avahi-utils dbus dbus-x11 gnome-keyring
   libsecret-tools iproute2 util-linux procps python3 python3-dbus python3-gi
+  # window screenshots and desktop-file checks
+  imagemagick appstream desktop-file-utils
 )
 
 if [[ $(id -u) -ne 0 ]]; then

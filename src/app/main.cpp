@@ -1,0 +1,185 @@
+// The composition root: the one place that picks the platform backends and wires them into a
+// TouchReceiver.
+
+#include "app/HeadlessRunner.h"
+#include "app/LineReader.h"
+#include "app/NoInput.h"
+#include "app/TerminationSignals.h"
+#include "platform/qt/QtListenerFactory.h"
+#include "platform/qt/QtMainThread.h"
+#include "platform/qt/SystemHostName.h"
+#include "platform/secrets/SecretStoreFactory.h"
+#include "platform/system/QSettingsDefaults.h"
+#include "platform/system/SodiumRandom.h"
+#include "receiver/TouchReceiver.h"
+
+#ifdef CORVANE_HAVE_AVAHI
+#include "platform/avahi/AvahiPublisher.h"
+#endif
+#ifdef CORVANE_HAVE_XTEST
+#include "platform/x11/XTestInput.h"
+#endif
+#ifdef CORVANE_HAVE_UINPUT
+#include "platform/uinput/UinputInput.h"
+#endif
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdlib>
+#include <expected>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace corvane {
+namespace {
+
+struct InputBackend {
+    std::string name;
+    std::shared_ptr<EventSink> events;
+    std::shared_ptr<AccessibilityTrust> trust;
+};
+
+template<typename Backend>
+InputBackend inputBackend(std::string name, const std::shared_ptr<Backend>& backend) {
+    return {std::move(name), backend, backend};
+}
+
+std::expected<InputBackend, Error> openXTest() {
+#ifdef CORVANE_HAVE_XTEST
+    auto opened = XTestInput::open(nullptr);
+    if (!opened) {
+        return std::unexpected(opened.error());
+    }
+    return inputBackend("XTEST", *opened);
+#else
+    return std::unexpected(Error("this build has no XTEST support"));
+#endif
+}
+
+std::expected<InputBackend, Error> openUinput() {
+#ifdef CORVANE_HAVE_UINPUT
+    auto opened = UinputInput::open();
+    if (!opened) {
+        return std::unexpected(opened.error());
+    }
+    return inputBackend("uinput", *opened);
+#else
+    return std::unexpected(Error("this build has no uinput support"));
+#endif
+}
+
+InputBackend noInput() {
+    return inputBackend("none", std::make_shared<NoInput>());
+}
+
+// CORVANE_INPUT: auto (XTEST when an X display with XTEST answers, else uinput when the node
+// is writable, else none), xtest, uinput or none. An explicit choice that fails is an error.
+std::expected<InputBackend, Error> chooseInput(std::string_view choice) {
+    if (choice.empty() || choice == "auto") {
+        if (auto xtest = openXTest(); xtest && xtest->trust->isTrusted()) {
+            return xtest;
+        }
+        if (auto uinput = openUinput(); uinput && uinput->trust->isTrusted()) {
+            return uinput;
+        }
+        return noInput();
+    }
+    if (choice == "xtest") {
+        return openXTest();
+    }
+    if (choice == "uinput") {
+        return openUinput();
+    }
+    if (choice == "none") {
+        return noInput();
+    }
+    return std::unexpected(
+        Error("unknown input backend \"" + std::string(choice) + "\" (auto, xtest, uinput, none)"));
+}
+
+std::shared_ptr<DnsSdPublisher> makePublisher() {
+#ifdef CORVANE_HAVE_AVAHI
+    return std::make_shared<AvahiPublisher>();
+#else
+    return nullptr;
+#endif
+}
+
+std::string_view environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string_view(value) : std::string_view();
+}
+
+int runHeadless(QCoreApplication& application) {
+    auto input = chooseInput(environment("CORVANE_INPUT"));
+    if (!input) {
+        std::cerr << "corvane: input: " << input.error().description() << std::endl;
+        return 1;
+    }
+    auto secrets = makeSecretStore();
+    if (!secrets) {
+        std::cerr << "corvane: pairing storage: " << secrets.error().description() << std::endl;
+        return 1;
+    }
+    std::cerr << "corvane: input through " << input->name << std::endl;
+
+    auto mainThread = std::make_shared<QtMainThread>();
+    auto random = std::make_shared<SodiumRandom>();
+    ReceiverPlatform platform{
+        .listeners = std::make_shared<QtListenerFactory>(mainThread, makePublisher()),
+        .trust = input->trust,
+        .events = input->events,
+        .mainThread = mainThread,
+        .hostName = std::make_shared<SystemHostName>(),
+        .random = random,
+        .pairingStorage = {.secrets = *secrets,
+                           .defaults = std::make_shared<QSettingsDefaults>(),
+                           .random = random},
+    };
+    auto receiver = TouchReceiver::create(std::move(platform));
+
+    HeadlessRunner runner(receiver, std::cout, [&application](int status) {
+        // Leave the loop from the loop, after whatever the receiver posted while stopping.
+        QMetaObject::invokeMethod(
+            &application, [status] { QCoreApplication::exit(status); }, Qt::QueuedConnection);
+    });
+    auto signals_ = TerminationSignals::watch([&runner] { runner.handleTermination(); });
+    if (!signals_) {
+        std::cerr << "corvane: signals: " << signals_.error().description() << std::endl;
+        return 1;
+    }
+    LineReader commands(
+        0, [&runner](std::string_view line) { runner.handleCommand(line, std::cerr); });
+
+    runner.begin();
+    return QCoreApplication::exec();
+}
+
+} // namespace
+} // namespace corvane
+
+int main(int argc, char** argv) {
+    // Before any thread exists, so that every thread inherits the mask and the signals wait in
+    // the signalfd.
+    corvane::TerminationSignals::blockTerminationSignals();
+    // A reader that goes away must not kill the receiver; the failed write is enough.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName("corvane");
+    QCoreApplication::setApplicationVersion(CORVANE_VERSION);
+
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.contains("--version")) {
+        std::cout << "corvane " << CORVANE_VERSION << std::endl;
+        return 0;
+    }
+    if (!arguments.contains("--headless")) {
+        std::cerr << "corvane: the window is not built yet; run \"corvane --headless\"."
+                  << std::endl;
+        return 2;
+    }
+    return corvane::runHeadless(application);
+}

@@ -1,0 +1,166 @@
+#include "app/HeadlessRunner.h"
+
+#include "fakes/FakeAccessibilityTrust.h"
+#include "fakes/FakeHostName.h"
+#include "fakes/FakeListener.h"
+#include "fakes/FakeMainThread.h"
+#include "fakes/FakeSecretStore.h"
+#include "fakes/FakeSecureRandom.h"
+#include "fakes/FakeUserDefaults.h"
+#include "fakes/RecordingEventSink.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace corvane {
+namespace {
+
+using namespace test;
+
+class HeadlessRunnerTest : public ::testing::Test {
+protected:
+    std::shared_ptr<TouchReceiver> makeReceiver() {
+        auto random = std::make_shared<FakeSecureRandom>();
+        return TouchReceiver::create(ReceiverPlatform{
+            .listeners = listeners,
+            .trust = trust,
+            .events = std::make_shared<RecordingEventSink>(),
+            .mainThread = mainThread,
+            .hostName = std::make_shared<FakeHostName>(),
+            .random = random,
+            .pairingStorage = PairingStorage{std::make_shared<FakeSecretStore>(),
+                                             std::make_shared<FakeUserDefaults>(), random},
+        });
+    }
+
+    std::vector<std::string> lines() const {
+        std::vector<std::string> result;
+        std::istringstream in(out.str());
+        for (std::string line; std::getline(in, line);) {
+            result.push_back(line);
+        }
+        return result;
+    }
+
+    // Lines printed since the last call.
+    std::vector<std::string> newLines() {
+        auto all = lines();
+        std::vector<std::string> fresh(all.begin() + static_cast<long>(seen), all.end());
+        seen = all.size();
+        return fresh;
+    }
+
+    void command(std::string_view line) {
+        runner.handleCommand(line, errors);
+        mainThread->runAll();
+    }
+
+    std::shared_ptr<FakeListenerFactory> listeners = std::make_shared<FakeListenerFactory>();
+    std::shared_ptr<FakeAccessibilityTrust> trust = std::make_shared<FakeAccessibilityTrust>();
+    std::shared_ptr<FakeMainThread> mainThread = std::make_shared<FakeMainThread>();
+    std::shared_ptr<TouchReceiver> receiver = makeReceiver();
+    std::ostringstream out;
+    std::ostringstream errors;
+    std::vector<int> exits;
+    HeadlessRunner runner{receiver, out, [this](int status) { exits.push_back(status); }};
+    std::size_t seen = 0;
+};
+
+TEST_F(HeadlessRunnerTest, Begin_PrintsTheWholeStateThenStarts) {
+    runner.begin();
+
+    const auto printed = newLines();
+    ASSERT_GE(printed.size(), 8u);
+    EXPECT_EQ(std::vector(printed.begin(), printed.begin() + 5),
+              (std::vector<std::string>{"status: Stopped", "code: ", "running: false",
+                                        "accessibility: true", "bluetooth: Bluetooth stopped"}));
+    EXPECT_TRUE(std::regex_match(printed[5], std::regex("code: [0-9]{6}")));
+    EXPECT_EQ(printed[6], "running: true");
+    EXPECT_EQ(printed[7], "status: Starting receiver\u2026");
+    EXPECT_TRUE(receiver->isRunning());
+}
+
+TEST_F(HeadlessRunnerTest, Changes_PrintOneLineEach_RepeatsPrintNothing) {
+    runner.begin();
+    newLines();
+
+    listeners->last()->reportState(ListenerState::ready);
+    mainThread->runAll();
+    EXPECT_EQ(newLines(), std::vector<std::string>{"status: Ready for pairing"});
+
+    // start while running assigns nothing new.
+    command("start");
+    EXPECT_TRUE(newLines().empty());
+}
+
+TEST_F(HeadlessRunnerTest, Status_WithLineBreaks_StaysOnOneLine) {
+    runner.begin();
+    newLines();
+
+    listeners->last()->reportState(ListenerState::failed, Error("socket gone\nfor good"));
+    mainThread->runAll();
+
+    const auto printed = newLines();
+    ASSERT_FALSE(printed.empty());
+    EXPECT_EQ(printed.back(), "status: Network error: socket gone for good");
+}
+
+TEST_F(HeadlessRunnerTest, Commands_StopStartForget_DriveTheReceiver) {
+    runner.begin();
+    command("stop");
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_EQ(lines().back(), "status: Stopped");
+
+    command("  start\r");
+    EXPECT_TRUE(receiver->isRunning());
+
+    const auto codeBefore = receiver->code();
+    const auto listenersBefore = listeners->listeners.size();
+    command("forget");
+    EXPECT_TRUE(receiver->isRunning());
+    EXPECT_EQ(listeners->listeners.size(), listenersBefore + 1);
+    EXPECT_EQ(receiver->code().size(), 6u);
+    (void)codeBefore;
+    EXPECT_TRUE(exits.empty());
+    EXPECT_TRUE(errors.str().empty());
+}
+
+TEST_F(HeadlessRunnerTest, UnknownCommand_IsReportedAndIgnored) {
+    runner.begin();
+    newLines();
+
+    command("launch");
+    command("");
+
+    EXPECT_TRUE(newLines().empty());
+    EXPECT_NE(errors.str().find("launch"), std::string::npos);
+    EXPECT_TRUE(receiver->isRunning());
+}
+
+TEST_F(HeadlessRunnerTest, QuitAndTermination_StopOnceAndExitZeroOnce) {
+    runner.begin();
+
+    command("quit");
+    runner.handleTermination();
+
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_EQ(lines().back(), "status: Stopped");
+    EXPECT_EQ(exits, std::vector<int>{0});
+}
+
+TEST_F(HeadlessRunnerTest, Termination_WithoutAccessibility_StillExitsZero) {
+    trust->trusted = false;
+    runner.begin();
+    EXPECT_EQ(lines().back(), "status: Grant Accessibility access, then start the receiver.");
+
+    runner.handleTermination();
+
+    EXPECT_EQ(exits, std::vector<int>{0});
+}
+
+} // namespace
+} // namespace corvane

@@ -1,0 +1,227 @@
+#include "platform/qt/QtTcpListener.h"
+
+#include "integration/network/QtEventLoop.h"
+#include "platform/qt/QtListenerFactory.h"
+#include "platform/qt/QtMainThread.h"
+
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <memory>
+#include <vector>
+
+namespace corvane {
+namespace {
+
+using test::spinFor;
+using test::spinUntil;
+using namespace std::chrono_literals;
+
+class RecordingPublisher final : public DnsSdPublisher {
+public:
+    struct Published {
+        AdvertisedService service;
+        std::uint16_t port;
+        Ticket ticket;
+    };
+
+    Ticket publish(const AdvertisedService& service, std::uint16_t port) override {
+        published.push_back({service, port, ++lastTicket});
+        return lastTicket;
+    }
+    void withdraw(Ticket ticket) override { withdrawn.push_back(ticket); }
+
+    std::vector<Published> published;
+    std::vector<Ticket> withdrawn;
+    Ticket lastTicket = 0;
+};
+
+class QtTcpListenerTest : public ::testing::Test {
+protected:
+    void SetUp() override { test::qtApplication(); }
+
+    std::shared_ptr<QtTcpListener> listenOnFreePort() {
+        auto listener = QtTcpListener::listen(0, mainThread, publisher);
+        EXPECT_TRUE(listener.has_value());
+        return listener ? *listener : nullptr;
+    }
+
+    std::shared_ptr<QtMainThread> mainThread = std::make_shared<QtMainThread>();
+    std::shared_ptr<RecordingPublisher> publisher = std::make_shared<RecordingPublisher>();
+};
+
+TEST_F(QtTcpListenerTest, Listen_BusyPort_FailsWithAddressInUse) {
+    QTcpServer occupant;
+    ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
+
+    QtListenerFactory factory(mainThread, publisher);
+    const auto listener = factory.makeListener(occupant.serverPort());
+
+    ASSERT_FALSE(listener.has_value());
+    EXPECT_EQ(listener.error().description(), "Address already in use");
+}
+
+TEST_F(QtTcpListenerTest, Start_ReportsReadyOnlyAfterReturning_AndAdvertisesBoundPort) {
+    auto listener = listenOnFreePort();
+    std::vector<ListenerState> states;
+    listener->setStateHandler(
+        [&](ListenerState state, std::optional<Error>) { states.push_back(state); });
+    listener->setService({"Desk", "_corvane._tcp", {{"id", "HOST"}}});
+
+    listener->start();
+    EXPECT_TRUE(states.empty());
+    ASSERT_TRUE(spinUntil([&] { return !states.empty(); }));
+
+    EXPECT_EQ(states, std::vector{ListenerState::ready});
+    ASSERT_EQ(publisher->published.size(), 1u);
+    EXPECT_EQ(publisher->published[0].port, listener->port());
+    EXPECT_EQ(publisher->published[0].service.name, "Desk");
+    EXPECT_EQ(publisher->published[0].service.txtRecord.at("id"), "HOST");
+}
+
+TEST_F(QtTcpListenerTest, Cancel_WithdrawsFreesPortAndReportsCancelledLater) {
+    auto listener = listenOnFreePort();
+    const auto port = listener->port();
+    std::vector<ListenerState> states;
+    listener->setStateHandler(
+        [&](ListenerState state, std::optional<Error>) { states.push_back(state); });
+    listener->setService({"Desk", "_corvane._tcp", {}});
+    listener->start();
+    ASSERT_TRUE(spinUntil([&] { return states.size() == 1; }));
+
+    listener->cancel();
+    EXPECT_EQ(states.size(), 1u);
+    EXPECT_EQ(publisher->withdrawn, std::vector<DnsSdPublisher::Ticket>{1});
+
+    // A restart right after a stop must get the same port back at once.
+    auto successor = QtTcpListener::listen(port, mainThread, publisher);
+    EXPECT_TRUE(successor.has_value());
+
+    ASSERT_TRUE(spinUntil([&] { return states.size() == 2; }));
+    EXPECT_EQ(states.back(), ListenerState::cancelled);
+}
+
+TEST_F(QtTcpListenerTest, Destroy_AfterCancel_DoesNotWithdrawTheSuccessor) {
+    auto first = listenOnFreePort();
+    first->setService({"Desk", "_corvane._tcp", {}});
+    first->start();
+    first->cancel();
+    auto second = listenOnFreePort();
+    second->setService({"Desk", "_corvane._tcp", {}});
+    second->start();
+
+    first.reset();
+
+    EXPECT_EQ(publisher->withdrawn, std::vector<DnsSdPublisher::Ticket>{1});
+}
+
+TEST_F(QtTcpListenerTest, NewConnection_BeforeStart_IsHandedOutOnceStarted) {
+    auto listener = listenOnFreePort();
+    std::vector<std::shared_ptr<Connection>> accepted;
+    listener->setNewConnectionHandler(
+        [&](std::shared_ptr<Connection> connection) { accepted.push_back(std::move(connection)); });
+
+    QTcpSocket phone;
+    phone.connectToHost(QHostAddress::LocalHost, listener->port());
+    ASSERT_TRUE(spinUntil([&] { return phone.state() == QAbstractSocket::ConnectedState; }));
+    spinFor(100ms);
+    EXPECT_TRUE(accepted.empty());
+
+    listener->start();
+    ASSERT_TRUE(spinUntil([&] { return accepted.size() == 1; }));
+
+    QTcpSocket second;
+    second.connectToHost(QHostAddress::LocalHost, listener->port());
+    ASSERT_TRUE(spinUntil([&] { return accepted.size() == 2; }));
+}
+
+TEST_F(QtTcpListenerTest, NewConnection_ReachesIpv4AndIpv6Loopback) {
+    auto listener = listenOnFreePort();
+    std::vector<std::shared_ptr<Connection>> accepted;
+    listener->setNewConnectionHandler(
+        [&](std::shared_ptr<Connection> connection) { accepted.push_back(std::move(connection)); });
+    listener->start();
+
+    QTcpSocket overIpv4;
+    overIpv4.connectToHost(QHostAddress::LocalHost, listener->port());
+    ASSERT_TRUE(spinUntil([&] { return accepted.size() == 1; }));
+
+    QTcpSocket overIpv6;
+    overIpv6.connectToHost(QHostAddress::LocalHostIPv6, listener->port());
+    if (!spinUntil([&] {
+            return accepted.size() == 2 || overIpv6.error() != QAbstractSocket::UnknownSocketError;
+        })) {
+        FAIL() << "no connection over IPv6";
+    }
+    if (accepted.size() < 2 && overIpv6.error() == QAbstractSocket::NetworkError) {
+        GTEST_SKIP() << "no IPv6 loopback here: " << overIpv6.errorString().toStdString();
+    }
+    EXPECT_EQ(accepted.size(), 2u);
+}
+
+TEST_F(QtTcpListenerTest, Handlers_AreDroppedAfterTheFinalReport) {
+    auto listener = listenOnFreePort();
+    auto witness = std::make_shared<int>(0);
+    std::weak_ptr<int> watched = witness;
+    bool cancelled = false;
+    listener->setStateHandler([witness, &cancelled](ListenerState state, std::optional<Error>) {
+        cancelled = cancelled || state == ListenerState::cancelled;
+    });
+    listener->setNewConnectionHandler([witness](std::shared_ptr<Connection>) {});
+    witness.reset();
+    listener->start();
+    listener->cancel();
+
+    ASSERT_TRUE(spinUntil([&] { return cancelled; }));
+    spinFor(20ms);
+    EXPECT_TRUE(watched.expired());
+}
+
+TEST_F(QtTcpListenerTest, AcceptFailure_ReportsFailedWithReasonAndStopsListening) {
+    auto listener = listenOnFreePort();
+    std::vector<std::pair<ListenerState, std::optional<Error>>> reports;
+    listener->setStateHandler([&](ListenerState state, std::optional<Error> error) {
+        reports.emplace_back(state, std::move(error));
+    });
+    listener->start();
+    ASSERT_TRUE(spinUntil([&] { return reports.size() == 1; }));
+
+    // A plain blocking connect: the kernel completes it from the backlog before anyone accepts.
+    const int phone = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(phone, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(listener->port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(phone, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    // Out of descriptors: the lowest free one becomes the limit, so accept() gets EMFILE.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = dup(0);
+    ASSERT_GE(lowestFree, 0);
+    close(lowestFree);
+    rlimit starved = saved;
+    starved.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &starved), 0);
+    const bool failed = spinUntil([&] { return reports.size() == 2; }, 5s);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    close(phone);
+
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(reports[1].first, ListenerState::failed);
+    ASSERT_TRUE(reports[1].second.has_value());
+    EXPECT_FALSE(reports[1].second->description().empty());
+    spinFor(20ms);
+    // The port is free again for the user's next start.
+    EXPECT_TRUE(QtTcpListener::listen(listener->port(), mainThread, publisher).has_value());
+}
+
+} // namespace
+} // namespace corvane
