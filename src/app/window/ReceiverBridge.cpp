@@ -1,0 +1,76 @@
+#include "app/window/ReceiverBridge.h"
+
+#include <utility>
+
+namespace corvane {
+
+ReceiverBridge::ReceiverBridge(std::shared_ptr<TouchReceiver> receiver,
+                               std::shared_ptr<AccessibilityTrust> trust, QObject* parent)
+    : QObject(parent), receiver_(std::move(receiver)), trust_(std::move(trust)) {
+    // The bridge unregisters in its destructor and keeps the receiver alive until then, so the
+    // observer never runs on a destroyed bridge.
+    observer_ = receiver_->addObserver([this](PublishedField field) { published(field); });
+}
+
+ReceiverBridge::~ReceiverBridge() {
+    receiver_->removeObserver(observer_);
+}
+
+QString ReceiverBridge::status() const {
+    return QString::fromStdString(receiver_->status());
+}
+
+QString ReceiverBridge::code() const {
+    return QString::fromStdString(receiver_->code());
+}
+
+bool ReceiverBridge::isRunning() const {
+    return receiver_->isRunning();
+}
+
+bool ReceiverBridge::hasAccessibility() const {
+    return receiver_->hasAccessibility();
+}
+
+QString ReceiverBridge::bluetoothStatus() const {
+    return QString::fromStdString(receiver_->bluetoothStatus());
+}
+
+void ReceiverBridge::toggleRunning() {
+    if (receiver_->isRunning()) {
+        receiver_->stop();
+    } else {
+        receiver_->start();
+    }
+}
+
+void ReceiverBridge::requestAccessibility() {
+    trust_->requestTrust();
+    receiver_->setHasAccessibility(trust_->isTrusted());
+}
+
+void ReceiverBridge::forgetPairedDevices() {
+    receiver_->forgetPairedDevices();
+}
+
+void ReceiverBridge::published(PublishedField field) {
+    switch (field) {
+    case PublishedField::status:
+        emit statusChanged();
+        break;
+    case PublishedField::code:
+        emit codeChanged();
+        break;
+    case PublishedField::isRunning:
+        emit isRunningChanged();
+        break;
+    case PublishedField::hasAccessibility:
+        emit hasAccessibilityChanged();
+        break;
+    case PublishedField::bluetoothStatus:
+        emit bluetoothStatusChanged();
+        break;
+    }
+}
+
+} // namespace corvane
