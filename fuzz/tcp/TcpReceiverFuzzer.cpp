@@ -1,5 +1,6 @@
 // Drives a receiver wired to fakes with arbitrary chunkings of arbitrary bytes, interleaved with
-// the platform's other reports and the user's commands, and checks its invariants after every step.
+// Bluetooth centrals competing for the slot, the platform's other reports and the user's commands,
+// and checks its invariants after every step.
 
 #include "fakes/FakeAccessibilityTrust.h"
 #include "fakes/FakeConnection.h"
@@ -10,7 +11,9 @@
 #include "fakes/FakeSecureRandom.h"
 #include "fakes/FakeUserDefaults.h"
 #include "fakes/RecordingEventSink.h"
+#include "fakes/bluetooth/FakePeripheralManager.h"
 #include "protocol/TouchMessageDecoder.h"
+#include "protocol/TouchService.h"
 #include "receiver/TouchReceiver.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -20,6 +23,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -30,6 +34,8 @@ namespace {
 
 constexpr std::size_t bufferLimit = 16384;
 constexpr std::string_view clientID = "6A1F0C55-3B3E-4D8A-9C1E-0F5E2B7A9D41";
+constexpr std::array<std::string_view, 2> centrals = {"0F0E3C7A-1D2B-4C55-8E6F-7A8B9C0D1E2F",
+                                                      "5B4A3928-1706-4F5E-9D8C-7B6A59483726"};
 
 [[noreturn]] void violated(const char* what) {
     std::fprintf(stderr, "invariant violated: %s\n", what);
@@ -66,6 +72,7 @@ public:
             .random = std::make_shared<FakeSecureRandom>(),
             .pairingStorage = PairingStorage{secrets_, std::make_shared<FakeUserDefaults>(),
                                              std::make_shared<FakeSecureRandom>()},
+            .bluetooth = peripherals_,
         });
         // Start with a client already reading, so that raw bytes count from the first step.
         receiver_->start();
@@ -77,7 +84,7 @@ public:
     }
 
     void step(FuzzedDataProvider& input) {
-        switch (input.ConsumeIntegralInRange<int>(0, 21)) {
+        switch (input.ConsumeIntegralInRange<int>(0, 27)) {
         case 0:
         case 1:
         case 2:
@@ -116,6 +123,19 @@ public:
             return;
         case 18:
             return reportListenerState(input);
+        case 22:
+            return bluetoothStep(input);
+        case 23:
+            return bluetoothHello(input);
+        case 24:
+            return bluetoothWrite(input, inputLine(input));
+        case 25:
+            return bluetoothWrite(input, input.ConsumeBytesAsString(
+                                             input.ConsumeIntegralInRange<std::size_t>(1, 600)));
+        case 26:
+            return directBluetooth(input);
+        case 27:
+            return reportRadio(input);
         case 19:
             return receiver_->forgetPairedDevices();
         case 20:
@@ -160,15 +180,20 @@ public:
             check(connection->startCount() <= 1, "connection started twice");
         }
         check(active <= 1, "more than one client");
+        const bool central = receiver_->bluetoothClient().has_value();
+        check(!(central && receiver_->hasTcpClient()), "TCP and Bluetooth clients at once");
+        check(!(central && active > 0), "a live TCP connection beside a central");
         if (active == 0) {
+            check(receiver_->bufferedByteCount() == 0, "bytes buffered without a client");
+        }
+        if (active == 0 && !central) {
             check(!receiver_->buttonHeld(), "button left held without a client");
             check(receiver_->activeModifiers() == 0, "modifiers left set without a client");
-            check(receiver_->bufferedByteCount() == 0, "bytes buffered without a client");
         }
         if (receiver_->isRunning()) {
             check(isSixDigits(receiver_->code()), "running without a six-digit code");
         } else {
-            check(active == 0, "a client while stopped");
+            check(active == 0 && !central, "a client while stopped");
         }
         collectTokens();
         // The recorded events have served their purpose; keep memory flat on long inputs.
@@ -263,8 +288,117 @@ private:
         }
     }
 
+    CentralID pickCentral(FuzzedDataProvider& input) const {
+        return CentralID(
+            centrals[input.ConsumeIntegralInRange<std::size_t>(0, centrals.size() - 1)]);
+    }
+
+    // The newest manager belongs to the running transport; older ones to stopped ones.
+    fakes::FakePeripheralManager* manager(FuzzedDataProvider& input) const {
+        if (peripherals_->managers.empty()) {
+            return nullptr;
+        }
+        if (input.ConsumeIntegralInRange<int>(0, 7) != 0) {
+            return peripherals_->managers.back().get();
+        }
+        return peripherals_
+            ->managers[input.ConsumeIntegralInRange<std::size_t>(0,
+                                                                 peripherals_->managers.size() - 1)]
+            .get();
+    }
+
+    // A central subscribes or unsubscribes, through the transport.
+    void bluetoothStep(FuzzedDataProvider& input) {
+        const CentralID central = pickCentral(input);
+        const bool subscribing = input.ConsumeBool();
+        if (auto* target = manager(input)) {
+            const BluetoothUUID status(TouchService::bluetoothStatusUUID);
+            subscribing ? target->subscribe(central, status) : target->unsubscribe(central, status);
+        }
+    }
+
+    void bluetoothHello(FuzzedDataProvider& input) {
+        switch (input.ConsumeIntegralInRange<int>(0, 2)) {
+        case 0:
+            return bluetoothWrite(input, line(R"({"kind":"hello","code":")" + receiver_->code() +
+                                              R"(","clientID":")" + std::string(clientID) + "\"}"));
+        case 1:
+            return bluetoothWrite(input,
+                                  line(R"({"kind":"hello","clientID":")" + std::string(clientID) +
+                                       R"(","token":")" + lastToken_ + "\"}"));
+        default:
+            return bluetoothWrite(input, line(R"({"kind":"hello","code":"12345"})"));
+        }
+    }
+
+    void bluetoothWrite(FuzzedDataProvider& input, const Bytes& bytes) {
+        const CentralID central = pickCentral(input);
+        if (auto* target = manager(input)) {
+            target->write(central, BluetoothUUID(TouchService::bluetoothCommandUUID), bytes);
+        }
+    }
+
+    // The receiver's side taken alone, in orders the transport would not report.
+    void directBluetooth(FuzzedDataProvider& input) {
+        const CentralID central = pickCentral(input);
+        if (input.ConsumeBool()) {
+            receiver_->disconnectBluetooth(central);
+            return;
+        }
+        TouchMessage hello;
+        hello.kind = TouchMessage::Kind::hello;
+        hello.code = receiver_->code();
+        const auto reply = receiver_->consumeBluetooth(hello, central);
+        check(reply.has_value(), "a hello without a reply");
+        check(reply->kind != TouchMessage::Kind::accepted ||
+                  receiver_->bluetoothClient() == central,
+              "accepted a central that does not hold the slot");
+    }
+
+    void reportRadio(FuzzedDataProvider& input) {
+        auto* target = manager(input);
+        if (!target) {
+            return;
+        }
+        switch (input.ConsumeIntegralInRange<int>(0, 3)) {
+        case 0:
+        case 1:
+            target->reportState(PeripheralState::poweredOn);
+            return target->reportServiceAdded();
+        case 2:
+            return target->reportState(PeripheralState::poweredOff);
+        default:
+            // Half-full send queues: notifications wait for the stack to take them.
+            target->capacity = input.ConsumeBool() ? std::optional<std::size_t>(1) : std::nullopt;
+            return target->reportReady();
+        }
+    }
+
+    // Every notified reply is whole lines that decode; tokens are kept for later hellos.
+    void collectNotifiedTokens() {
+        notified_.resize(peripherals_->managers.size());
+        for (std::size_t i = 0; i < peripherals_->managers.size(); ++i) {
+            auto& updates = peripherals_->managers[i]->updates;
+            for (const auto& update : updates) {
+                Bytes& pending = notified_[i][update.central];
+                pending += update.value;
+                for (auto end = pending.find('\n'); end != Bytes::npos; end = pending.find('\n')) {
+                    auto reply = decoder_.decode(std::string_view(pending).substr(0, end));
+                    check(reply.has_value(), "notified reply does not decode");
+                    if (reply->token) {
+                        lastToken_ = *reply->token;
+                    }
+                    pending.erase(0, end + 1);
+                }
+            }
+            // Seen once; keep memory flat on long inputs.
+            updates.clear();
+        }
+    }
+
     // Remembers the newest token handed out, so that later hellos can present it.
     void collectTokens() {
+        collectNotifiedTokens();
         scanned_.resize(connections_.size(), 0);
         for (std::size_t i = 0; i < connections_.size(); ++i) {
             const auto& sent = connections_[i]->sent();
@@ -285,11 +419,15 @@ private:
     std::shared_ptr<RecordingEventSink> events_ = std::make_shared<RecordingEventSink>();
     std::shared_ptr<FakeMainThread> mainThread_ = std::make_shared<FakeMainThread>();
     std::shared_ptr<FakeSecretStore> secrets_ = std::make_shared<FakeSecretStore>();
+    std::shared_ptr<fakes::FakePeripheralManagerFactory> peripherals_ =
+        std::make_shared<fakes::FakePeripheralManagerFactory>();
     std::shared_ptr<TouchReceiver> receiver_;
     std::vector<std::shared_ptr<FakeConnection>> connections_;
     TouchMessageDecoder decoder_;
     std::string lastToken_;
     std::vector<std::size_t> scanned_;
+    // Per manager and central: notified bytes still waiting for their newline.
+    std::vector<std::map<CentralID, Bytes>> notified_;
 };
 
 } // namespace

@@ -142,12 +142,13 @@ void TouchReceiver::start() {
 
     publish(isRunning_, true, PublishedField::isRunning);
     setStatus("Starting receiver…");
-    // An observer may have stopped the receiver just now.
-    if (listener_ == listener) {
-        listener->start();
+    // An observer may have stopped (and even restarted) the receiver just now; that stop
+    // ended this start, and a nested start has already made its own transport.
+    if (stopCount_ != stopsBefore) {
+        return;
     }
-
-    // Bluetooth transport: created, wired and started here, after the TCP listener.
+    listener->start();
+    startBluetooth();
 }
 
 void TouchReceiver::stop() {
@@ -162,8 +163,7 @@ void TouchReceiver::stop() {
         listener_->cancel();
     }
 
-    // Bluetooth transport: stopped and dropped here.
-    bluetoothClient_.reset();
+    stopBluetooth();
 
     pairedClients_.reset();
     client_.reset();

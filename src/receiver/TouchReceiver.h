@@ -3,6 +3,7 @@
 // Public face of the receiver. The private section is the receiver's own business; the public
 // operations below are what the app, the headless runner and the transports rely on.
 
+#include "bluetooth/PeripheralManager.h"
 #include "input/AccessibilityTrust.h"
 #include "input/EventSink.h"
 #include "input/InputInjector.h"
@@ -24,6 +25,8 @@
 
 namespace corvane {
 
+class BluetoothTouchReceiver;
+
 // Everything the receiver needs from the platform, chosen once by the program.
 struct ReceiverPlatform {
     std::shared_ptr<ListenerFactory> listeners;
@@ -33,6 +36,9 @@ struct ReceiverPlatform {
     std::shared_ptr<HostName> hostName;
     std::shared_ptr<SecureRandom> random;
     PairingStorage pairingStorage;
+    // Null in a build without a Bluetooth stack: the receiver then runs on TCP alone. Defaulted
+    // so that a platform spelled out without it still builds warning-free.
+    std::shared_ptr<PeripheralManagerFactory> bluetooth = nullptr;
 };
 
 // The state the window shows; observers learn which field was just assigned.
@@ -64,10 +70,18 @@ public:
     // Injects one input message of the admitted phone.
     void applyInput(const TouchMessage& message);
 
+    // What the Bluetooth transport reports: a decoded message from a central, answered with the
+    // reply to notify back (if any), and a central that is no longer served.
+    std::optional<TouchMessage> consumeBluetooth(const TouchMessage& message,
+                                                 const CentralID& central);
+    void disconnectBluetooth(const CentralID& central);
+
     // Inner state, for checks from outside (tests, fuzzing, diagnostics).
     bool buttonHeld() const { return injector_.buttonHeld(); }
     EventFlags activeModifiers() const { return injector_.activeModifiers(); }
     std::size_t bufferedByteCount() const { return buffer_.size(); }
+    bool hasTcpClient() const { return client_ != nullptr; }
+    const std::optional<CentralID>& bluetoothClient() const { return bluetoothClient_; }
 
     // Public only so that make_shared can reach it; use create().
     struct ConstructionKey {
@@ -113,6 +127,15 @@ private:
     void send(const TouchMessage& message, Connection& connection);
     void disconnect();
 
+    // Bluetooth
+    void startBluetooth();
+    void stopBluetooth();
+    bool isBluetoothReceiver(const std::shared_ptr<BluetoothTouchReceiver>& transport) const;
+    void installBluetoothHandlers(const std::shared_ptr<BluetoothTouchReceiver>& transport);
+    std::optional<TouchMessage> consumeBluetoothHello(const TouchMessage& hello,
+                                                      const CentralID& central);
+    void setBluetoothStatus(std::string value);
+
     // Pairing
     std::optional<TouchMessage> acceptHello(const TouchMessage& hello);
     TouchMessage acceptedReply(std::optional<std::string> token) const;
@@ -136,8 +159,10 @@ private:
     Bytes buffer_;
     std::int64_t attempts_ = 0;
     InputInjector injector_;
+    // The Bluetooth transport while running (when the platform has a Bluetooth stack).
+    std::shared_ptr<BluetoothTouchReceiver> bluetoothReceiver_;
     // The admitted Bluetooth central's identifier; set only by the Bluetooth routing.
-    std::optional<std::string> bluetoothClient_;
+    std::optional<CentralID> bluetoothClient_;
     std::optional<PairedClients> pairedClients_;
     TouchMessageDecoder decoder_;
 

@@ -9,13 +9,16 @@
 #include "fakes/FakeSecureRandom.h"
 #include "fakes/FakeUserDefaults.h"
 #include "fakes/RecordingEventSink.h"
+#include "fakes/bluetooth/FakePeripheralManager.h"
 #include "protocol/TouchMessageDecoder.h"
+#include "protocol/TouchService.h"
 #include "receiver/TouchReceiver.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvane::test {
@@ -31,12 +34,17 @@ struct ReceiverHarness {
     std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
     std::shared_ptr<FakeUserDefaults> defaults = std::make_shared<FakeUserDefaults>();
     std::shared_ptr<FakeSecureRandom> tokenRandom = std::make_shared<FakeSecureRandom>();
+    std::shared_ptr<fakes::FakePeripheralManagerFactory> peripherals =
+        std::make_shared<fakes::FakePeripheralManagerFactory>();
     std::shared_ptr<TouchReceiver> receiver;
     std::vector<PublishedField> notifications;
 
     static constexpr const char* clientID = "6A1F0C55-3B3E-4D8A-9C1E-0F5E2B7A9D41";
 
-    ReceiverHarness() {
+    ReceiverHarness() { build(); }
+
+    // A new receiver on the current fakes (after a test has changed which ones it gets).
+    void build() {
         receiver = TouchReceiver::create(ReceiverPlatform{
             .listeners = listeners,
             .trust = trust,
@@ -45,6 +53,7 @@ struct ReceiverHarness {
             .hostName = hostName,
             .random = codeRandom,
             .pairingStorage = PairingStorage{secrets, defaults, tokenRandom},
+            .bluetooth = peripherals,
         });
         receiver->addObserver([this](PublishedField field) { notifications.push_back(field); });
     }
@@ -119,6 +128,49 @@ struct ReceiverHarness {
                 continue;
             }
             result.push_back(*decoded);
+        }
+        return result;
+    }
+
+    // The peripheral manager of the running transport.
+    fakes::FakePeripheralManager& peripheral() const { return peripherals->last(); }
+
+    // The radio came up and the service was published.
+    void advertise() const {
+        peripheral().reportState(PeripheralState::poweredOn);
+        peripheral().reportServiceAdded();
+    }
+
+    void subscribe(const CentralID& central) const {
+        peripheral().subscribe(central, BluetoothUUID(TouchService::bluetoothStatusUUID));
+    }
+
+    void unsubscribe(const CentralID& central) const {
+        peripheral().unsubscribe(central, BluetoothUUID(TouchService::bluetoothStatusUUID));
+    }
+
+    // One write to the command characteristic.
+    void write(const CentralID& central, Bytes bytes) const {
+        peripheral().write(central, BluetoothUUID(TouchService::bluetoothCommandUUID),
+                           std::move(bytes));
+    }
+
+    // The replies notified to a central, decoded from the joined notification values.
+    std::vector<TouchMessage> notifiedReplies(const CentralID& central) const {
+        TouchMessageDecoder decoder;
+        std::vector<TouchMessage> result;
+        Bytes joined = peripheral().receivedBy(central);
+        for (auto end = joined.find('\n'); end != Bytes::npos; end = joined.find('\n')) {
+            auto decoded = decoder.decode(std::string_view(joined).substr(0, end));
+            if (!decoded) {
+                ADD_FAILURE() << "notified reply does not decode: " << joined.substr(0, end);
+            } else {
+                result.push_back(*decoded);
+            }
+            joined.erase(0, end + 1);
+        }
+        if (!joined.empty()) {
+            ADD_FAILURE() << "notified bytes without a newline: " << joined;
         }
         return result;
     }

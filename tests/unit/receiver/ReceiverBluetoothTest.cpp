@@ -1,0 +1,424 @@
+#include "ReceiverHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvane::test {
+namespace {
+
+const CentralID centralA = "0F0E3C7A-1D2B-4C55-8E6F-7A8B9C0D1E2F";
+const CentralID centralB = "5B4A3928-1706-4F5E-9D8C-7B6A59483726";
+const std::string move1 = "{\"kind\":\"move\",\"dx\":1,\"dy\":0}\n";
+const std::string holdWithCommand =
+    "{\"kind\":\"modifiers\",\"modifiers\":4}\n{\"kind\":\"buttonDown\"}\n";
+
+TouchMessage message(TouchMessage::Kind kind) {
+    TouchMessage result;
+    result.kind = kind;
+    return result;
+}
+
+TouchMessage moveMessage() {
+    TouchMessage result = message(TouchMessage::Kind::move);
+    result.dx = 1;
+    result.dy = 0;
+    return result;
+}
+
+const SyntheticEvent releaseWithCommand{
+    MouseEvent{MouseEventType::leftMouseUp, Point{100, 100}, MouseButton::left},
+    EventFlag::command};
+
+class ReceiverBluetoothTest : public ::testing::Test, protected ReceiverHarness {
+protected:
+    void SetUp() override {
+        startReady();
+        advertise();
+    }
+
+    // Subscribes the central and presents the current code; returns the replies it got.
+    std::vector<TouchMessage> pair(const CentralID& central) {
+        subscribe(central);
+        write(central, pairingHello(receiver->code()));
+        return notifiedReplies(central);
+    }
+
+    std::size_t movesPosted() const {
+        const auto posted = events->posted();
+        return static_cast<std::size_t>(
+            std::count_if(posted.begin(), posted.end(), [](const SyntheticEvent& event) {
+                const auto* mouse = std::get_if<MouseEvent>(&event.body);
+                return mouse && mouse->type == MouseEventType::mouseMoved;
+            }));
+    }
+};
+
+TEST_F(ReceiverBluetoothTest, Hello_RightCodeWhileTcpClientAuthenticated_TakesSlotKeepingCode) {
+    auto connection = connectAuthenticated();
+    deliver(*connection, holdWithCommand);
+    const std::string code = receiver->code();
+    events->clear();
+    notifications.clear();
+
+    const auto replies = pair(centralA);
+
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].kind, TouchMessage::Kind::accepted);
+    EXPECT_EQ(replies[0].hostID, hostID());
+    EXPECT_TRUE(replies[0].token);
+    EXPECT_EQ(connection->cancelCount(), 1);
+    EXPECT_FALSE(receiver->hasTcpClient());
+    EXPECT_EQ(receiver->bluetoothClient(), centralA);
+    EXPECT_EQ(receiver->status(), "Touch device connected over Bluetooth");
+    EXPECT_EQ(receiver->code(), code);
+    EXPECT_EQ(notifications, std::vector{PublishedField::status});
+    // The TCP phone's drag is not ended by the takeover; the central's departure ends it.
+    EXPECT_TRUE(events->posted().empty());
+    unsubscribe(centralA);
+    EXPECT_EQ(events->posted(), std::vector{releaseWithCommand});
+    EXPECT_EQ(receiver->activeModifiers(), 0u);
+}
+
+TEST_F(ReceiverBluetoothTest, Hello_WhileTcpClientUnauthenticated_CancelsItAndDropsItsBytes) {
+    auto connection = connect();
+    deliver(*connection, "{\"kind\":\"hel");
+    ASSERT_EQ(receiver->bufferedByteCount(), 12u);
+
+    EXPECT_EQ(pair(centralA).at(0).kind, TouchMessage::Kind::accepted);
+    EXPECT_EQ(connection->cancelCount(), 1);
+    EXPECT_EQ(receiver->bufferedByteCount(), 0u);
+    EXPECT_TRUE(connection->sent().empty());
+}
+
+TEST_F(ReceiverBluetoothTest, AfterTakeover_NewTcpRefusedAndStaleTcpReportsIgnored) {
+    auto old = connectAuthenticated();
+    pair(centralA);
+    const std::string code = receiver->code();
+    notifications.clear();
+
+    auto next = std::make_shared<FakeConnection>();
+    listener()->deliverConnection(next);
+    run();
+    EXPECT_EQ(next->cancelCount(), 1);
+    EXPECT_EQ(next->startCount(), 0);
+
+    deliver(*old, move1);
+    old->reportState(ConnectionState::failed, Error("reset"));
+    old->reportState(ConnectionState::cancelled);
+    run();
+
+    EXPECT_TRUE(notifications.empty());
+    EXPECT_EQ(movesPosted(), 0u);
+    EXPECT_EQ(receiver->code(), code);
+    EXPECT_EQ(receiver->bluetoothClient(), centralA);
+    write(centralA, move1);
+    EXPECT_EQ(movesPosted(), 1u);
+}
+
+TEST_F(ReceiverBluetoothTest, CentralBSubscribes_EndsAsStayThenPairsWithNewCodeOrToken) {
+    const auto first = pair(centralA);
+    ASSERT_TRUE(first.at(0).token);
+    write(centralA, holdWithCommand);
+    const std::string oldCode = receiver->code();
+    events->clear();
+
+    subscribe(centralB);
+
+    EXPECT_EQ(events->posted(), std::vector{releaseWithCommand});
+    EXPECT_FALSE(receiver->buttonHeld());
+    EXPECT_EQ(receiver->activeModifiers(), 0u);
+    EXPECT_FALSE(receiver->bluetoothClient());
+    EXPECT_NE(receiver->code(), oldCode);
+    EXPECT_EQ(receiver->status(), "Ready for pairing");
+
+    write(centralB, pairingHello(oldCode));
+    EXPECT_EQ(notifiedReplies(centralB).at(0).kind, TouchMessage::Kind::rejected);
+    // The phone that paired as A comes back as B with its saved token.
+    write(centralB, tokenHello(*first.at(0).token));
+    const auto replies = notifiedReplies(centralB);
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[1].kind, TouchMessage::Kind::accepted);
+    EXPECT_FALSE(replies[1].token);
+    EXPECT_EQ(receiver->bluetoothClient(), centralB);
+}
+
+TEST_F(ReceiverBluetoothTest, HelloWhileCentralAdmitted_RejectedAndAdmittedCentralStays) {
+    pair(centralA);
+    const std::string code = receiver->code();
+    notifications.clear();
+
+    write(centralA, pairingHello(code));
+    const auto replies = notifiedReplies(centralA);
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[1], message(TouchMessage::Kind::rejected));
+
+    // Another central's hello, in whatever order the transport reports it, is rejected too.
+    TouchMessage hello = message(TouchMessage::Kind::hello);
+    hello.code = code;
+    EXPECT_EQ(receiver->consumeBluetooth(hello, centralB), message(TouchMessage::Kind::rejected));
+
+    EXPECT_TRUE(notifications.empty());
+    EXPECT_EQ(receiver->bluetoothClient(), centralA);
+    write(centralA, move1);
+    EXPECT_EQ(movesPosted(), 1u);
+}
+
+TEST_F(ReceiverBluetoothTest, Hello_RejectedByHandshake_RepliesRejectedWithoutLimit) {
+    const std::string wrong = receiver->code() == "000000" ? "000001" : "000000";
+    subscribe(centralA);
+    for (int i = 0; i < 5; ++i) {
+        write(centralA, pairingHello(wrong));
+    }
+    write(centralA, pairingHello(receiver->code(), "not-a-uuid"));
+    const auto replies = notifiedReplies(centralA);
+    ASSERT_EQ(replies.size(), 6u);
+    for (const TouchMessage& reply : replies) {
+        EXPECT_EQ(reply, message(TouchMessage::Kind::rejected));
+    }
+    EXPECT_EQ(receiver->status(), "Could not save pairing: Invalid device identity");
+    EXPECT_FALSE(receiver->bluetoothClient());
+
+    write(centralA, pairingHello(receiver->code()));
+    EXPECT_EQ(receiver->bluetoothClient(), centralA);
+}
+
+TEST_F(ReceiverBluetoothTest, Input_WhileTrustMissing_DroppedSilentlyAndResumesWithoutHello) {
+    pair(centralA);
+    notifications.clear();
+    events->clear();
+
+    trust->trusted = false;
+    write(centralA, move1 + "{\"kind\":\"click\"}\n");
+    EXPECT_TRUE(events->entries.empty());
+    EXPECT_TRUE(notifications.empty());
+    EXPECT_EQ(receiver->bluetoothClient(), centralA);
+    EXPECT_EQ(notifiedReplies(centralA).size(), 1u);
+
+    trust->trusted = true;
+    write(centralA, move1);
+    EXPECT_EQ(movesPosted(), 1u);
+}
+
+TEST_F(ReceiverBluetoothTest, Input_FromCentralNotAdmitted_Dropped) {
+    subscribe(centralA);
+    write(centralA, move1);
+    EXPECT_EQ(receiver->consumeBluetooth(moveMessage(), centralA), std::nullopt);
+    pair(centralB);
+    EXPECT_EQ(receiver->consumeBluetooth(moveMessage(), centralA), std::nullopt);
+    EXPECT_TRUE(events->entries.empty());
+}
+
+TEST_F(ReceiverBluetoothTest, Disconnect_ForCentralNotAdmitted_ChangesNothing) {
+    const std::string code = receiver->code();
+    notifications.clear();
+    receiver->disconnectBluetooth(centralA);
+    EXPECT_TRUE(notifications.empty());
+    EXPECT_EQ(receiver->code(), code);
+
+    pair(centralA);
+    write(centralA, holdWithCommand);
+    notifications.clear();
+    events->clear();
+    receiver->disconnectBluetooth(centralB);
+    EXPECT_TRUE(notifications.empty());
+    EXPECT_TRUE(events->entries.empty());
+    EXPECT_TRUE(receiver->buttonHeld());
+    EXPECT_EQ(receiver->bluetoothClient(), centralA);
+}
+
+TEST_F(ReceiverBluetoothTest, TransportStatus_StoredVerbatimInOrder) {
+    std::vector<std::string> texts;
+    receiver->addObserver([&](PublishedField field) {
+        if (field == PublishedField::bluetoothStatus) {
+            texts.push_back(receiver->bluetoothStatus());
+        }
+    });
+
+    peripheral().reportState(PeripheralState::poweredOff);
+    peripheral().reportState(PeripheralState::undetermined);
+    peripheral().reportState(PeripheralState::unauthorized);
+    peripheral().reportState(PeripheralState::poweredOn);
+    peripheral().reportServiceAdded(Error("Already registered"));
+
+    EXPECT_EQ(texts, (std::vector<std::string>{"Bluetooth is off", "Bluetooth unavailable: 0",
+                                               "Bluetooth access denied in System Settings",
+                                               "Starting Bluetooth advertising…",
+                                               "Bluetooth service failed: Already registered"}));
+    EXPECT_EQ(receiver->status(), "Ready for pairing");
+}
+
+TEST_F(ReceiverBluetoothTest, Stop_WhileCentralAdmitted_NoDepartureAndTransportWithdrawn) {
+    pair(centralA);
+    write(centralA, holdWithCommand);
+    auto& manager = peripheral();
+    events->clear();
+    std::vector<std::string> statuses;
+    receiver->addObserver([&](PublishedField field) {
+        if (field == PublishedField::status) {
+            statuses.push_back(receiver->status());
+        }
+    });
+
+    receiver->stop();
+
+    // One release, from stop itself; no second one and no new code from a departure.
+    EXPECT_EQ(events->posted(), std::vector{releaseWithCommand});
+    EXPECT_EQ(statuses, std::vector<std::string>{"Stopped"});
+    EXPECT_EQ(receiver->code(), "");
+    EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth stopped");
+    EXPECT_FALSE(receiver->bluetoothClient());
+    EXPECT_EQ(manager.stopAdvertisingCalls, 1);
+    EXPECT_EQ(manager.removeAllServicesCalls, 1);
+
+    // The old manager's late reports reach no one.
+    notifications.clear();
+    manager.reportState(PeripheralState::poweredOff);
+    write(centralA, move1);
+    unsubscribe(centralA);
+    EXPECT_TRUE(notifications.empty());
+    EXPECT_EQ(movesPosted(), 0u);
+}
+
+TEST_F(ReceiverBluetoothTest, WholeSession_PairingAndMoveOverTheManager) {
+    peripheral().maximumLengths[centralA] = 20;
+    subscribe(centralA);
+    const std::string hello = pairingHello(receiver->code());
+    const std::uint64_t firstHalf = peripheral().nextRequestId();
+    const std::uint64_t secondHalf = peripheral().nextRequestId();
+    const BluetoothUUID command(TouchService::bluetoothCommandUUID);
+    peripheral().write({WriteRequest{firstHalf, command, 0, hello.substr(0, 30), centralA}});
+    EXPECT_TRUE(peripheral().updates.empty());
+    peripheral().write({WriteRequest{secondHalf, command, 0, hello.substr(30), centralA}});
+
+    EXPECT_EQ(peripheral().resultsFor(firstHalf), std::vector{AttResult::success});
+    EXPECT_EQ(peripheral().resultsFor(secondHalf), std::vector{AttResult::success});
+    ASSERT_GT(peripheral().updates.size(), 1u);
+    for (const auto& update : peripheral().updates) {
+        EXPECT_LE(update.value.size(), 20u);
+        EXPECT_EQ(update.characteristic, BluetoothUUID(TouchService::bluetoothStatusUUID));
+    }
+    const auto replies = notifiedReplies(centralA);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].kind, TouchMessage::Kind::accepted);
+    ASSERT_TRUE(replies[0].token);
+    EXPECT_EQ(replies[0].token->size(), 44u);
+
+    events->clear();
+    write(centralA, move1);
+    const SyntheticEvent moved{
+        MouseEvent{MouseEventType::mouseMoved, Point{101, 100}, MouseButton::left}, 0};
+    EXPECT_EQ(events->posted(), std::vector{moved});
+    EXPECT_EQ(notifiedReplies(centralA).size(), 1u);
+}
+
+TEST_F(ReceiverBluetoothTest, Observer_StoppingOnTakeover_SendsNoAcceptance) {
+    auto connection = connectAuthenticated();
+    receiver->addObserver([this](PublishedField field) {
+        if (field == PublishedField::status &&
+            receiver->status() == "Touch device connected over Bluetooth") {
+            receiver->stop();
+        }
+    });
+    auto& manager = peripheral();
+
+    subscribe(centralA);
+    write(centralA, pairingHello(receiver->code()));
+
+    EXPECT_TRUE(manager.updates.empty());
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_FALSE(receiver->bluetoothClient());
+    EXPECT_EQ(receiver->status(), "Stopped");
+    EXPECT_EQ(connection->cancelCount(), 1);
+
+    // Asked directly, the receiver does not claim an admission that the stop undid either.
+    receiver->start();
+    TouchMessage hello = message(TouchMessage::Kind::hello);
+    hello.code = receiver->code();
+    EXPECT_EQ(receiver->consumeBluetooth(hello, centralA), message(TouchMessage::Kind::rejected));
+    EXPECT_FALSE(receiver->bluetoothClient());
+}
+
+TEST_F(ReceiverBluetoothTest, Observer_StoppingOnNewCodeAfterDeparture_KeepsStopped) {
+    pair(centralA);
+    receiver->addObserver([this](PublishedField field) {
+        if (field == PublishedField::code && !receiver->code().empty()) {
+            receiver->stop();
+        }
+    });
+    unsubscribe(centralA);
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_EQ(receiver->status(), "Stopped");
+    EXPECT_EQ(receiver->code(), "");
+}
+
+TEST_F(ReceiverBluetoothTest,
+       Observer_StoppingOrRestartingOnFirstTransportText_LeavesOneTransport) {
+    for (const bool restart : {false, true}) {
+        receiver->stop();
+        const std::size_t before = peripherals->managers.size();
+        bool done = false;
+        const auto id = receiver->addObserver([&](PublishedField field) {
+            if (field == PublishedField::bluetoothStatus && !done &&
+                receiver->bluetoothStatus() == "Starting Bluetooth…") {
+                done = true;
+                receiver->stop();
+                if (restart) {
+                    receiver->start();
+                }
+            }
+        });
+        receiver->start();
+        receiver->removeObserver(id);
+
+        EXPECT_EQ(receiver->isRunning(), restart);
+        EXPECT_EQ(peripherals->managers.size(), before + (restart ? 2 : 1));
+        EXPECT_EQ(peripherals->managers[before]->stopAdvertisingCalls, 1);
+        if (restart) {
+            EXPECT_EQ(receiver->bluetoothStatus(), "Starting Bluetooth…");
+            // The live transport answers the radio; the dropped one does not.
+            peripherals->last().reportState(PeripheralState::poweredOff);
+            EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth is off");
+            peripherals->managers[before]->reportState(PeripheralState::unauthorized);
+            EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth is off");
+        } else {
+            EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth stopped");
+        }
+    }
+}
+
+TEST_F(ReceiverBluetoothTest, Observer_RestartingWhenListenerStarts_MakesNoSecondTransport) {
+    receiver->stop();
+    const std::size_t before = peripherals->managers.size();
+    bool done = false;
+    receiver->addObserver([&](PublishedField field) {
+        if (field == PublishedField::status && !done &&
+            receiver->status() == "Starting receiver…") {
+            done = true;
+            receiver->stop();
+            receiver->start();
+        }
+    });
+    receiver->start();
+    EXPECT_TRUE(receiver->isRunning());
+    EXPECT_EQ(peripherals->managers.size(), before + 1);
+}
+
+TEST(ReceiverWithoutBluetooth, Start_ReportsUnavailableAndTcpRunsOn) {
+    ReceiverHarness harness;
+    harness.peripherals.reset();
+    harness.build();
+    harness.startReady();
+    EXPECT_TRUE(harness.receiver->isRunning());
+    EXPECT_EQ(harness.receiver->bluetoothStatus(), "Bluetooth LE peripheral mode unavailable");
+    harness.connectAuthenticated();
+    EXPECT_EQ(harness.receiver->status(), "Touch device connected");
+    harness.receiver->stop();
+    EXPECT_EQ(harness.receiver->bluetoothStatus(), "Bluetooth stopped");
+}
+
+} // namespace
+} // namespace corvane::test
