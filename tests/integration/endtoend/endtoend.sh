@@ -2,7 +2,8 @@
 # End-to-end run of `corvane --headless` against real daemons, with corvane-touch as the phone
 # and only outside witnesses as evidence: avahi-browse, xdotool, xinput, secret-tool.
 #
-#   endtoend.sh BUILD_DIR SCENARIO    SCENARIO: pairing, busy-port, name-collision, late-daemon
+#   endtoend.sh BUILD_DIR SCENARIO    SCENARIO: pairing, busy-port, name-collision, late-daemon,
+#                                               bluetooth-pairing, no-bluez (see bluetooth.sh)
 #
 # Runs as root. It re-executes itself inside its own network and mount namespaces (so port 55440,
 # mDNS and avahi's pid file stay private), starts a private system bus, avahi-daemon and Xvfb
@@ -163,11 +164,12 @@ wait_for 15 "gnome-keyring" dbus-send --session --print-reply --dest=org.freedes
     /org/freedesktop/DBus org.freedesktop.DBus.GetNameOwner string:org.freedesktop.secrets
 
 corvane_out="$work/corvane.out"
+# start_corvane [SECRETS]: corvane --headless with the given pairing store (default the keyring).
 start_corvane() {
     rm -f "$work/commands"
     mkfifo "$work/commands"
-    CORVANE_INPUT=xtest CORVANE_SECRETS=secret-service \
-        "$corvane" --headless <"$work/commands" >"$corvane_out" 2>"$work/corvane.log" &
+    CORVANE_INPUT=xtest CORVANE_SECRETS=${1:-secret-service} \
+        "$corvane" --headless <"$work/commands" >"$corvane_out" 2>"$work/corvane.log" 5<&- 6<&- &
     corvane_pid=$!
     pids+=("$corvane_pid")
     exec 7>"$work/commands"
@@ -299,11 +301,15 @@ scenario_late_daemon() {
     timeout 10 tail --pid="$corvane_pid" -f /dev/null || fail "corvane ignored quit"
 }
 
+source "$here/bluetooth.sh"
+
 case $scenario in
 pairing) scenario_pairing ;;
 busy-port) scenario_busy_port ;;
 name-collision) scenario_name_collision ;;
 late-daemon) scenario_late_daemon ;;
+bluetooth-pairing) scenario_bluetooth_pairing ;;
+no-bluez) scenario_no_bluez ;;
 *) fail "unknown scenario $scenario" ;;
 esac
 log "PASS"
