@@ -5,6 +5,7 @@
 #include "app/LineReader.h"
 #include "app/NoInput.h"
 #include "app/TerminationSignals.h"
+#include "app/window/CompanionWindow.h"
 #include "platform/qt/QtListenerFactory.h"
 #include "platform/qt/QtMainThread.h"
 #include "platform/qt/SystemHostName.h"
@@ -16,6 +17,9 @@
 #ifdef CORVANE_HAVE_AVAHI
 #include "platform/avahi/AvahiPublisher.h"
 #endif
+#ifdef CORVANE_HAVE_BLUEZ
+#include "platform/bluez/BluezPeripheralManagerFactory.h"
+#endif
 #ifdef CORVANE_HAVE_XTEST
 #include "platform/x11/XTestInput.h"
 #endif
@@ -24,6 +28,8 @@
 #endif
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <expected>
@@ -107,21 +113,41 @@ std::shared_ptr<DnsSdPublisher> makePublisher() {
 #endif
 }
 
+// Without BlueZ support the receiver reports Bluetooth as unavailable and serves TCP alone.
+std::shared_ptr<PeripheralManagerFactory> makeBluetooth() {
+#ifdef CORVANE_HAVE_BLUEZ
+    return std::make_shared<BluezPeripheralManagerFactory>();
+#else
+    return nullptr;
+#endif
+}
+
+bool hasArgument(int argc, char** argv, std::string_view wanted) {
+    return std::any_of(argv + 1, argv + argc, [wanted](const char* argument) {
+        return std::string_view(argument) == wanted;
+    });
+}
+
 std::string_view environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? std::string_view(value) : std::string_view();
 }
 
-int runHeadless(QCoreApplication& application) {
+// The receiver over the backends the environment asks for, and the trust check the window's
+// "Request Accessibility" button uses.
+struct Wiring {
+    std::shared_ptr<TouchReceiver> receiver;
+    std::shared_ptr<AccessibilityTrust> trust;
+};
+
+std::expected<Wiring, Error> wireReceiver() {
     auto input = chooseInput(environment("CORVANE_INPUT"));
     if (!input) {
-        std::cerr << "corvane: input: " << input.error().description() << std::endl;
-        return 1;
+        return std::unexpected(Error("input: " + input.error().description()));
     }
     auto secrets = makeSecretStore();
     if (!secrets) {
-        std::cerr << "corvane: pairing storage: " << secrets.error().description() << std::endl;
-        return 1;
+        return std::unexpected(Error("pairing storage: " + secrets.error().description()));
     }
     std::cerr << "corvane: input through " << input->name << std::endl;
 
@@ -137,14 +163,20 @@ int runHeadless(QCoreApplication& application) {
         .pairingStorage = {.secrets = *secrets,
                            .defaults = std::make_shared<QSettingsDefaults>(),
                            .random = random},
+        .bluetooth = makeBluetooth(),
     };
-    auto receiver = TouchReceiver::create(std::move(platform));
+    return Wiring{TouchReceiver::create(std::move(platform)), input->trust};
+}
 
-    HeadlessRunner runner(receiver, std::cout, [&application](int status) {
-        // Leave the loop from the loop, after whatever the receiver posted while stopping.
-        QMetaObject::invokeMethod(
-            &application, [status] { QCoreApplication::exit(status); }, Qt::QueuedConnection);
-    });
+// Leaves the event loop from the loop, after whatever the receiver posted while stopping.
+void exitLater(int status) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [status] { QCoreApplication::exit(status); },
+        Qt::QueuedConnection);
+}
+
+int runHeadless(const Wiring& wiring) {
+    HeadlessRunner runner(wiring.receiver, std::cout, exitLater);
     auto signals_ = TerminationSignals::watch([&runner] { runner.handleTermination(); });
     if (!signals_) {
         std::cerr << "corvane: signals: " << signals_.error().description() << std::endl;
@@ -157,29 +189,51 @@ int runHeadless(QCoreApplication& application) {
     return QCoreApplication::exec();
 }
 
+int runWithWindow(const Wiring& wiring) {
+    auto signals_ = TerminationSignals::watch([receiver = wiring.receiver] {
+        receiver->stop();
+        exitLater(0);
+    });
+    if (!signals_) {
+        std::cerr << "corvane: signals: " << signals_.error().description() << std::endl;
+        return 1;
+    }
+    return runWindow(wiring.receiver, wiring.trust);
+}
+
+int run(bool headless) {
+    auto wiring = wireReceiver();
+    if (!wiring) {
+        std::cerr << "corvane: " << wiring.error().description() << std::endl;
+        return 1;
+    }
+    return headless ? runHeadless(*wiring) : runWithWindow(*wiring);
+}
+
 } // namespace
 } // namespace corvane
 
 int main(int argc, char** argv) {
+    // Qt's own event loop adds less latency to each touch than GLib's; nothing here needs GLib's.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) {
+        qputenv("QT_NO_GLIB", "1");
+    }
     // Before any thread exists, so that every thread inherits the mask and the signals wait in
     // the signalfd.
     corvane::TerminationSignals::blockTerminationSignals();
     // A reader that goes away must not kill the receiver; the failed write is enough.
     std::signal(SIGPIPE, SIG_IGN);
 
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName("corvane");
-    QCoreApplication::setApplicationVersion(CORVANE_VERSION);
-
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.contains("--version")) {
+    const bool headless = corvane::hasArgument(argc, argv, "--headless");
+    if (corvane::hasArgument(argc, argv, "--version")) {
         std::cout << "corvane " << CORVANE_VERSION << std::endl;
         return 0;
     }
-    if (!arguments.contains("--headless")) {
-        std::cerr << "corvane: the window is not built yet; run \"corvane --headless\"."
-                  << std::endl;
-        return 2;
-    }
-    return corvane::runHeadless(application);
+    // The window needs a GUI application; the headless runner must not ask for a display.
+    std::unique_ptr<QCoreApplication> application =
+        headless ? std::make_unique<QCoreApplication>(argc, argv)
+                 : std::make_unique<QGuiApplication>(argc, argv);
+    QCoreApplication::setApplicationName("corvane");
+    QCoreApplication::setApplicationVersion(CORVANE_VERSION);
+    return corvane::run(headless);
 }
