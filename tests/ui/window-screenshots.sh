@@ -1,81 +1,192 @@
 #!/usr/bin/env bash
-# Opens the window under Xvfb in each state, finds it by title as a desktop would, and saves a
-# screenshot of each: window-screenshots.sh PREVIEW-PROGRAM OUTPUT-FOLDER
+# Runs the real program as a user starts it, `corvane` with no arguments, under Xvfb; finds its
+# window by title as a desktop would, drives it from the keyboard and saves a screenshot of each
+# state into OUTPUT-FOLDER: stopped.png, running.png, forget.png and help.png.
+#
+#   window-screenshots.sh CORVANE OUTPUT-FOLDER
+#
+# It re-executes itself in its own network and mount namespaces, so port 55440 is free, nothing is
+# advertised outside and the X server's socket is nobody else's; storage and the system bus point
+# at a temporary folder. Each step is
+# checked by what changes outside the program (the listening port, the window's size, the dot's
+# colour, a new window), never by waiting and hoping. Exits 77 when no namespace can be made.
 set -euo pipefail
 
-preview=$1
+corvane=$(realpath "$1")
 out=$2
-mkdir -p "$out"
+phase=${3:-outer}
+
+if [[ $phase == outer ]]; then
+    for tool in Xvfb xdotool xwininfo import identify compare convert ss ip unshare timeout; do
+        command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed" >&2; exit 1; }
+    done
+    mkdir -p "$out"
+    out=$(cd "$out" && pwd)
+    rm -f "$out"/*.png
+    namespace=(unshare --net --mount --propagation private)
+    if ! "${namespace[@]}" true 2>/dev/null; then
+        namespace+=(--map-root-user)
+    fi
+    if ! "${namespace[@]}" true 2>/dev/null; then
+        echo "SKIP: cannot create network and mount namespaces" >&2
+        exit 77
+    fi
+    exec timeout -k 5 100 "${namespace[@]}" -- bash "$0" "$corvane" "$out" namespace
+fi
+
+port=55440
+title="Corvane Companion"
+help_title="Corvane Companion Help"
+# Colours only one state shows: the running dot, and the destructive button of the forget
+# confirmation.
+running_green="#34c759"
+destructive_red="#c4261d"
+
 work=$(mktemp -d)
 xvfb_pid=""
-preview_pid=""
+corvane_pid=""
 
 cleanup() {
-    if [[ -n $preview_pid ]]; then kill "$preview_pid" 2>/dev/null || true; fi
-    if [[ -n $xvfb_pid ]]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
+    if [[ -n $corvane_pid ]]; then kill -KILL "$corvane_pid" 2>/dev/null || true; fi
+    if [[ -n $xvfb_pid ]]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [[ -s $work/display ]] && break
-    sleep 0.1
-done
-[[ -s $work/display ]] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
-export XDG_RUNTIME_DIR="$work"
-export QT_QPA_PLATFORM=xcb
-
-# shoot NAME TITLE [PREVIEW-ARGUMENTS...]
-shoot() {
-    local name=$1 title=$2
-    shift 2
-    "$preview" --quit-after 60 "$@" >"$work/$name.log" 2>&1 &
-    preview_pid=$!
-    # Polled rather than --sync: a window that vanishes mid-search makes xdotool fail.
-    local id=""
-    for _ in $(seq 100); do
-        id=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n1) || true
-        [[ -n $id ]] && break
-        sleep 0.2
-    done
-    if [[ -z $id ]]; then
-        echo "no window titled \"$title\" for $name" >&2
-        cat "$work/$name.log" >&2
-        exit 1
+fail() {
+    echo "FAIL: $*" >&2
+    if [[ -s $work/xvfb.log ]]; then
+        echo "---- Xvfb's output" >&2
+        tail -20 "$work/xvfb.log" >&2
     fi
-    # Let the first frames reach the screen.
-    sleep 1
-    import -window "$id" "$out/window-$name.png"
-    kill "$preview_pid"
-    wait "$preview_pid" 2>/dev/null || true
-    preview_pid=""
-
-    local size
-    size=$(identify -format "%w %h" "$out/window-$name.png")
-    echo "$name: $out/window-$name.png ($size)"
-    read -r width height <<<"$size"
-    if [[ $name != help ]] && ((width < 440 || height < 250)); then
-        echo "$name window is smaller than 440x250" >&2
-        exit 1
+    if [[ -s $work/corvane.log ]]; then
+        echo "---- corvane's output" >&2
+        tail -40 "$work/corvane.log" >&2
     fi
-    if [[ $name == help ]] && ((width != 560)); then
-        echo "help sheet is $width wide, not 560" >&2
-        exit 1
-    fi
+    exit 1
 }
 
-shoot stopped "Corvane Companion" --untrusted
-shoot running "Corvane Companion" --running
-shoot help "Corvane Companion Help" --help-sheet
-shoot forget "Corvane Companion" --forget-dialog
+# wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND until it succeeds.
+wait_for() {
+    local seconds=$1 what=$2
+    shift 2
+    local deadline=$((SECONDS + seconds))
+    until "$@" >/dev/null 2>&1; do
+        ((SECONDS < deadline)) || fail "timed out waiting for $what"
+        if [[ -n $corvane_pid ]] && ! kill -0 "$corvane_pid" 2>/dev/null; then
+            fail "corvane exited while waiting for $what"
+        fi
+        sleep 0.1
+    done
+}
 
-# The running window shows more lines than the stopped one.
-stopped_height=$(identify -format "%h" "$out/window-stopped.png")
-running_height=$(identify -format "%h" "$out/window-running.png")
-if ((running_height <= stopped_height)); then
-    echo "running window ($running_height) is not taller than stopped ($stopped_height)" >&2
-    exit 1
-fi
+# Polled rather than --sync: a window that vanishes mid-search makes xdotool fail.
+window_titled() {
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1
+}
+has_window() { [[ -n $(window_titled "$1") ]]; }
+
+window_height() { xwininfo -id "$1" | awk '/Height:/ { print $2 }'; }
+window_taller_than() { (($(window_height "$1") > $2)); }
+
+listening() { [[ -n $(ss -ltnH "sport = :$port") ]]; }
+
+# How many pixels of IMAGE are close to COLOUR.
+pixels_near() {
+    convert "$1" -alpha off -fuzz 6% -fill black +opaque "$2" -fill white -opaque "$2" \
+        -format "%[fx:round(mean*w*h)]" info:
+}
+
+shows_colour() {
+    import -window "$1" "$work/probe.png" && (($(pixels_near "$work/probe.png" "$2") > 0))
+}
+lacks_colour() {
+    import -window "$1" "$work/probe.png" && (($(pixels_near "$work/probe.png" "$2") == 0))
+}
+
+# shoot WINDOW FILE: saves the window once two drawn frames in a row agree, so that no blank or
+# half-drawn frame, and no pending layout, ends up in the picture.
+shoot() {
+    local id=$1 file=$2 previous="$work/previous.png" current="$work/current.png"
+    rm -f "$previous"
+    for _ in $(seq 50); do
+        import -window "$id" "$current"
+        if [[ -f $previous ]] && (($(identify -format "%k" "$current") > 16)) &&
+            compare -metric AE "$previous" "$current" null: 2>/dev/null; then
+            mv "$current" "$file"
+            echo "$(basename "$file"): $file ($(identify -format "%wx%h" "$file"))"
+            return
+        fi
+        mv "$current" "$previous"
+        sleep 0.2
+    done
+    fail "the window kept changing; no stable picture for $(basename "$file")"
+}
+
+ip link set lo up
+# Other X servers on this machine share /tmp; a private socket folder keeps theirs and ours apart.
+mkdir -p /tmp/.X11-unix
+mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
+
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+wait_for 10 "Xvfb" test -s "$work/display"
+
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY
+export HOME="$work/home"
+export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache"
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+export CORVANE_INPUT=xtest CORVANE_SECRETS=file QT_QPA_PLATFORM=xcb
+# No system bus: BlueZ and Avahi stay unreachable instead of reaching the host's daemons.
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-system-bus"
+unset DBUS_SESSION_BUS_ADDRESS
+
+"$corvane" >"$work/corvane.log" 2>&1 &
+corvane_pid=$!
+
+# Stopped: nothing starts by itself.
+wait_for 20 "a window titled \"$title\"" has_window "$title"
+main=$(window_titled "$title")
+shoot "$main" "$out/stopped.png"
+read -r width height <<<"$(identify -format "%w %h" "$out/stopped.png")"
+((width >= 440 && height >= 250)) || fail "the window is ${width}x$height, smaller than 440x250"
+! listening || fail "the receiver listens before Start Receiver was pressed"
+(($(pixels_near "$out/stopped.png" "$running_green") == 0)) || fail "green dot while stopped"
+
+# Start Receiver is the first control in the keyboard's focus chain.
+xdotool windowfocus --sync "$main"
+xdotool key Tab space
+wait_for 10 "the receiver to listen on port $port" listening
+wait_for 10 "the running lines to enlarge the window" window_taller_than "$main" "$height"
+wait_for 10 "the green dot" shows_colour "$main" "$running_green"
+shoot "$main" "$out/running.png"
+
+# Forget Paired Devices comes next; its confirmation opens inside the window. Escape cancels it.
+xdotool key Tab space
+wait_for 10 "the forget confirmation" shows_colour "$main" "$destructive_red"
+shoot "$main" "$out/forget.png"
+xdotool key Escape
+wait_for 10 "the forget confirmation to close" lacks_colour "$main" "$destructive_red"
+listening || fail "cancelling the forget confirmation stopped the receiver"
+
+# Help is the last control; its sheet is a window of its own.
+xdotool key Tab space
+wait_for 10 "a window titled \"$help_title\"" has_window "$help_title"
+shoot "$(window_titled "$help_title")" "$out/help.png"
+help_width=$(identify -format "%w" "$out/help.png")
+((help_width == 560)) || fail "the help sheet is $help_width wide, not 560"
+
+# SIGTERM stops the receiver and ends the program cleanly.
+kill -TERM "$corvane_pid"
+status=0
+timeout 10 tail --pid="$corvane_pid" -f /dev/null || fail "corvane did not exit within 10 s of SIGTERM"
+wait "$corvane_pid" || status=$?
+corvane_pid=""
+((status == 0)) || fail "corvane exited with $status after SIGTERM"
+echo "corvane exited 0 after SIGTERM"
