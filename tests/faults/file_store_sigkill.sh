@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The file store under SIGKILL: a writer rewrites the pairing item generation after generation
+# and is killed at a random moment, KILLS times; after every kill the item must decode and hold
+# either the generation being written or the one before it (or still no item before the first).
+#
+#   file_store_sigkill.sh BUILD_DIR KILLS
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+kills=$2
+writer="$build/tests/faults/corvane-fault-writer"
+
+log() { echo "[faults:file-store-sigkill] $*" >&2; }
+fail() {
+    log "FAIL: $*"
+    exit 1
+}
+
+[[ -x $writer ]] || fail "build corvane-fault-writer first"
+work=$(mktemp -d /tmp/corvane-faults-sigkill.XXXXXX)
+writer_pid=
+cleanup() {
+    [[ -n $writer_pid ]] && kill -KILL "$writer_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+folder="$work/store"
+progress="$work/progress"
+
+held=0 # the generation the item holds; 0 while there is no item
+landed_old=0
+landed_new=0
+idle_kills=0
+for ((kill = 1; kill <= kills; ++kill)); do
+    "$writer" write "$folder" $((held + 1)) >"$progress" 2>"$work/writer.err" &
+    writer_pid=$!
+    # 0 to 40 ms: some kills land during start-up, most in the middle of a write.
+    sleep "$(printf '0.%03d' $((RANDOM % 41)))"
+    kill -KILL "$writer_pid" 2>/dev/null || true
+    status=0
+    # Quietly: bash would announce every job it sees killed.
+    wait "$writer_pid" 2>/dev/null || status=$?
+    writer_pid=
+    ((status == 137)) || fail "kill $kill: the writer ended by itself ($status): $(cat "$work/writer.err")"
+
+    announced=$(tail -n 1 "$progress")
+    if [[ -z $announced ]]; then
+        allowed=$held
+        ((++idle_kills))
+    else
+        allowed="$((announced - 1)) $announced"
+    fi
+    # shellcheck disable=SC2086
+    found=$("$writer" check "$folder" $allowed 2>"$work/check.err") ||
+        fail "kill $kill (writing generation ${announced:-none}, item held $held): $(cat "$work/check.err")"
+    if [[ -n $announced && $found == "$announced" ]]; then
+        ((++landed_new))
+    elif [[ -n $announced ]]; then
+        ((++landed_old))
+    fi
+    held=$found
+done
+
+strays=$(find "$folder" -name '.pending~*' 2>/dev/null | wc -l)
+log "PASS: $kills kills, item intact after each: $landed_old held the previous generation," \
+    "$landed_new the new one, $idle_kills came before the first write; $held generations" \
+    "written; $strays temporary files left behind"
