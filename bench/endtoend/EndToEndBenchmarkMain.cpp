@@ -7,6 +7,10 @@
 #include <iostream>
 
 int main(int argc, char* argv[]) {
+    // Measure the event loop the program itself runs on (see src/app/main.cpp).
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) {
+        qputenv("QT_NO_GLIB", "1");
+    }
     QCoreApplication application(argc, argv);
     const auto results = corvane::runEndToEnd(corvane::RunSizes{});
     if (!results) {

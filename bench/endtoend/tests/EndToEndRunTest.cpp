@@ -1,9 +1,9 @@
 #include "EndToEndRun.h"
 
 #include "AnyPortListenerFactory.h"
-#include "integration/network/QtEventLoop.h"
 #include "platform/qt/QtMainThread.h"
 #include "protocol/TouchService.h"
+#include "support/QtEventLoop.h"
 
 #include <gtest/gtest.h>
 

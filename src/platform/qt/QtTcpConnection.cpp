@@ -1,5 +1,7 @@
 #include "platform/qt/QtTcpConnection.h"
 
+#include "platform/qt/PostWhileAlive.h"
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -124,7 +126,8 @@ void QtTcpConnection::receive(std::size_t minimumLength, std::size_t maximumLeng
     const std::size_t maximum = std::max<std::size_t>(maximumLength, 1);
     pending_ = PendingReceive{std::clamp<std::size_t>(minimumLength, 1, maximum), maximum,
                               std::move(completion)};
-    serveReceive();
+    // Bytes may already wait here, but the completion must not run inside this call.
+    serveReceive(Delivery::queued);
 }
 
 void QtTcpConnection::send(Bytes bytes) {
@@ -136,20 +139,33 @@ void QtTcpConnection::send(Bytes bytes) {
 
 void QtTcpConnection::cancel() {
     if (pending_) {
-        completeReceive({std::nullopt, false, cancelledError()});
+        completeReceive({std::nullopt, false, cancelledError()}, Delivery::queued);
     }
     closeSocket();
     report(ConnectionState::cancelled, std::nullopt);
 }
 
+// The event loop delivers this notification, so an outstanding receive may complete right here
+// rather than one more turn of the loop later: that turn is most of a touch's latency.
 void QtTcpConnection::onReadyRead() {
-    serveReceive();
+    if (!pending_) {
+        return;
+    }
+    // The completion may cancel this connection or let go of it.
+    const auto self = shared_from_this();
+    const bool outer = std::exchange(insideReadyRead_, true);
+    serveReceive(Delivery::now);
+    if (self.use_count() == 1) {
+        // Nobody else holds this connection: part with the socket while that is still deferred.
+        closeSocket();
+    }
+    insideReadyRead_ = outer;
 }
 
 void QtTcpConnection::onPeerClosed() {
     drainSocket();
     peerClosed_ = true;
-    serveReceive();
+    serveReceive(Delivery::queued);
 }
 
 void QtTcpConnection::onError(QAbstractSocket::SocketError error) {
@@ -161,7 +177,7 @@ void QtTcpConnection::onError(QAbstractSocket::SocketError error) {
     if (!readError_) {
         readError_ = Error(socket_->errorString().toStdString());
     }
-    serveReceive();
+    serveReceive(Delivery::queued);
     if (started_) {
         report(ConnectionState::failed, readError_);
     }
@@ -175,7 +191,7 @@ void QtTcpConnection::drainSocket() {
     }
 }
 
-void QtTcpConnection::serveReceive() {
+void QtTcpConnection::serveReceive(Delivery delivery) {
     if (!pending_) {
         return;
     }
@@ -197,22 +213,22 @@ void QtTcpConnection::serveReceive() {
         chunk.isComplete = !readError_ && peerClosed_;
         chunk.error = readError_;
     }
-    completeReceive(std::move(chunk));
+    completeReceive(std::move(chunk), delivery);
 }
 
-void QtTcpConnection::completeReceive(ReceivedChunk chunk) {
+// The receive is over before its completion runs, so the completion may ask for the next one.
+void QtTcpConnection::completeReceive(ReceivedChunk chunk, Delivery delivery) {
     auto completion = std::move(pending_->completion);
     pending_.reset();
+    if (delivery == Delivery::now) {
+        completion(std::move(chunk));
+        return;
+    }
     postCompletion(std::move(completion), std::move(chunk));
 }
 
 void QtTcpConnection::postCompletion(ReceiveCompletion completion, ReceivedChunk chunk) {
-    mainThread_->post(
-        [weak = weak_from_this(), completion = std::move(completion), chunk = std::move(chunk)] {
-            if (weak.lock()) {
-                completion(chunk);
-            }
-        });
+    postWhileAlive(*mainThread_, weak_from_this(), std::move(completion), std::move(chunk));
 }
 
 void QtTcpConnection::report(ConnectionState state, std::optional<Error> error) {
@@ -225,15 +241,9 @@ void QtTcpConnection::report(ConnectionState state, std::optional<Error> error) 
         // The handler may hold this connection; letting go of it here ends that cycle.
         stateHandler_ = nullptr;
     }
-    if (!handler) {
-        return;
+    if (handler) {
+        postWhileAlive(*mainThread_, weak_from_this(), std::move(handler), state, std::move(error));
     }
-    mainThread_->post(
-        [weak = weak_from_this(), handler = std::move(handler), state, error = std::move(error)] {
-            if (weak.lock()) {
-                handler(state, error);
-            }
-        });
 }
 
 void QtTcpConnection::closeSocket() {
@@ -242,17 +252,26 @@ void QtTcpConnection::closeSocket() {
     }
     disconnectSignals();
     if (socket_->state() == QAbstractSocket::UnconnectedState) {
-        socket_.reset();
+        deleteSocket();
         return;
     }
     // Bytes already queued (a last rejection, say) go out before the FIN.
     socket_->flush();
     socket_->disconnectFromHost();
     if (socket_->state() == QAbstractSocket::UnconnectedState) {
-        socket_.reset();
+        deleteSocket();
         return;
     }
     lingerAndDelete(std::move(socket_), lingerLimit);
+}
+
+// A socket must outlive its own signal: deleted inside it, Qt would go on with a freed object.
+void QtTcpConnection::deleteSocket() {
+    if (insideReadyRead_) {
+        socket_.release()->deleteLater();
+        return;
+    }
+    socket_.reset();
 }
 
 } // namespace corvane

@@ -10,10 +10,12 @@
 
 namespace corvane {
 
-// A Connection over an accepted QTcpSocket. Every report and completion reaches its handler
-// through the main thread's queue, so none ever runs inside a call on this object. After its
-// final state report (failed or cancelled) the connection forgets its handlers, which breaks
-// the cycle of a handler that holds its own connection.
+// A Connection over an accepted QTcpSocket. No handler ever runs inside a call on this object:
+// a read that arrives while a receive is outstanding completes it straight from the socket's
+// notification, which the event loop delivers; every other completion and every state report
+// goes through the main thread's queue. After its final state report (failed or cancelled) the
+// connection forgets its handlers, which breaks the cycle of a handler that holds its own
+// connection.
 class QtTcpConnection final : public Connection,
                               public std::enable_shared_from_this<QtTcpConnection> {
 public:
@@ -50,16 +52,20 @@ private:
         ReceiveCompletion completion;
     };
 
+    // Whether a finished read may run its completion at once or must queue it.
+    enum class Delivery { now, queued };
+
     void connectSignals();
     void disconnectSignals();
     void onReadyRead();
     void onPeerClosed();
     void onError(QAbstractSocket::SocketError error);
-    void serveReceive();
-    void completeReceive(ReceivedChunk chunk);
+    void serveReceive(Delivery delivery);
+    void completeReceive(ReceivedChunk chunk, Delivery delivery);
     void postCompletion(ReceiveCompletion completion, ReceivedChunk chunk);
     void report(ConnectionState state, std::optional<Error> error);
     void closeSocket();
+    void deleteSocket();
     void drainSocket();
 
     std::unique_ptr<QTcpSocket> socket_;
@@ -72,6 +78,7 @@ private:
     bool peerClosed_ = false;
     bool started_ = false;
     bool finished_ = false;
+    bool insideReadyRead_ = false;
 };
 
 } // namespace corvane

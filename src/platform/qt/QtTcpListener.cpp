@@ -1,5 +1,6 @@
 #include "platform/qt/QtTcpListener.h"
 
+#include "platform/qt/PostWhileAlive.h"
 #include "platform/qt/QtTcpConnection.h"
 
 #include <QHostAddress>
@@ -88,11 +89,7 @@ void QtTcpListener::start() {
     report(ListenerState::ready, std::nullopt);
     // Connections that queued up in the backlog before start are handed out now.
     if (server_.hasPendingConnections()) {
-        mainThread_->post([weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
-                self->onNewConnection();
-            }
-        });
+        postWhileAlive(*mainThread_, weak_from_this(), [this] { onNewConnection(); });
     }
 }
 
@@ -122,11 +119,7 @@ void QtTcpListener::onAcceptError(QAbstractSocket::SocketError) {
     // QTcpServer pauses on every error it does not consider temporary: it will not accept again.
     const Error error(server_.errorString().toStdString());
     // Not from inside the server's own notification: close it once that has returned.
-    mainThread_->post([weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->shutDown();
-        }
-    });
+    postWhileAlive(*mainThread_, weak_from_this(), [this] { shutDown(); });
     report(ListenerState::failed, error);
 }
 
@@ -149,15 +142,9 @@ void QtTcpListener::report(ListenerState state, std::optional<Error> error) {
         stateHandler_ = nullptr;
         newConnectionHandler_ = nullptr;
     }
-    if (!handler) {
-        return;
+    if (handler) {
+        postWhileAlive(*mainThread_, weak_from_this(), std::move(handler), state, std::move(error));
     }
-    mainThread_->post(
-        [weak = weak_from_this(), handler = std::move(handler), state, error = std::move(error)] {
-            if (weak.lock()) {
-                handler(state, error);
-            }
-        });
 }
 
 } // namespace corvane

@@ -330,7 +330,7 @@ TEST_F(BluezPeripheralTest, Reports_AfterDelegateExpired_Dropped) {
 }
 
 TEST(BluezPeripheralRefusedTest, State_BusDeniesUs_Unauthorized) {
-    test::application();
+    test::qtApplication();
     test::PrivateSystemBus denying(
         QStringLiteral("<deny send_destination=\"org.bluez\"/>"
                        "<deny send_interface=\"org.freedesktop.DBus.ObjectManager\"/>"));

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "support/QtEventLoop.h"
+
 #include <QByteArray>
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,39 +12,10 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 
 namespace corvane::test {
-
-// The one application object of the process; QtDBus and QProcess need it.
-inline QCoreApplication& application() {
-    static int argc = 1;
-    static char name[] = "corvane-bluez-tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
-
-// Runs the event loop until `done` holds or the time is up; returns whether it held.
-inline bool spinUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    application();
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limit.count()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-inline void spinFor(std::chrono::milliseconds duration) {
-    spinUntil([] { return false; }, duration);
-}
 
 // Reads one line of a child's standard output, spinning the loop; empty on time-out or exit.
 inline QByteArray readLine(QProcess& process,
@@ -142,7 +113,7 @@ private:
 
 // The whole binary shares one bus: the system bus connection, once made, keeps its address.
 inline PrivateSystemBus& sharedBus() {
-    application();
+    qtApplication();
     static PrivateSystemBus bus;
     static const bool exported = [] {
         return ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().toUtf8().constData(), 1) == 0;

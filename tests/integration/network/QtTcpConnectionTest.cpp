@@ -1,12 +1,13 @@
-#include "integration/network/QtEventLoop.h"
 #include "platform/qt/QtMainThread.h"
 #include "platform/qt/QtTcpListener.h"
+#include "support/QtEventLoop.h"
 
 #include <gtest/gtest.h>
 
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -15,6 +16,20 @@ namespace {
 using test::spinFor;
 using test::spinUntil;
 using namespace std::chrono_literals;
+
+// The real queue, counting what goes through it.
+class CountingMainThread final : public MainThread {
+public:
+    void post(std::function<void()> task) override {
+        ++posted;
+        queue_.post(std::move(task));
+    }
+
+    int posted = 0;
+
+private:
+    QtMainThread queue_;
+};
 
 // One accepted connection on the desktop side and a plain socket playing the phone.
 class QtTcpConnectionTest : public ::testing::Test {
@@ -50,7 +65,36 @@ protected:
         return !chunks.empty() && (chunks.back().isComplete || chunks.back().error);
     }
 
-    std::shared_ptr<QtMainThread> mainThread = std::make_shared<QtMainThread>();
+    // Starts the connection and waits for it to be ready, so that nothing else is queued.
+    void startAndWait() {
+        connection->start();
+        ASSERT_TRUE(spinUntil([this] { return !states.empty(); }));
+    }
+
+    // The completion of a read that arrives while it waits ends the connection from inside the
+    // socket's own notification; the socket must survive that.
+    void endInsideReadCompletion(bool cancelFirst) {
+        startAndWait();
+        bool phoneClosed = false;
+        const QObject scope;
+        QObject::connect(&phone, &QTcpSocket::disconnected, &scope, [&] { phoneClosed = true; });
+        std::weak_ptr<Connection> watched = connection;
+        bool completed = false;
+        connection->receive(1, 4096, [&](ReceivedChunk) {
+            if (cancelFirst) {
+                connection->cancel();
+            }
+            connection.reset();
+            completed = true;
+        });
+        phone.write("{\"kind\":\"move\"}\n");
+
+        ASSERT_TRUE(spinUntil([&] { return completed && phoneClosed; }));
+        spinFor(20ms);
+        EXPECT_TRUE(watched.expired());
+    }
+
+    std::shared_ptr<CountingMainThread> mainThread = std::make_shared<CountingMainThread>();
     std::shared_ptr<QtTcpListener> listener;
     std::shared_ptr<Connection> connection;
     QTcpSocket phone;
@@ -94,6 +138,50 @@ TEST_F(QtTcpConnectionTest, Receive_CompletesOnlyAfterReturning) {
     connection->receive(1, 4096, [&](ReceivedChunk) { completed = true; });
     EXPECT_FALSE(completed);
     EXPECT_TRUE(spinUntil([&] { return completed; }));
+}
+
+TEST_F(QtTcpConnectionTest, Receive_OutstandingWhenBytesArrive_CompletesWithoutQueueing) {
+    startAndWait();
+    std::optional<ReceivedChunk> got;
+    connection->receive(1, 4096, [&](ReceivedChunk chunk) { got = std::move(chunk); });
+    const int queuedBefore = mainThread->posted;
+    phone.write("{\"kind\":\"move\"}\n");
+
+    ASSERT_TRUE(spinUntil([&] { return got.has_value(); }));
+    EXPECT_EQ(got->content, "{\"kind\":\"move\"}\n");
+    EXPECT_EQ(mainThread->posted, queuedBefore);
+}
+
+TEST_F(QtTcpConnectionTest, Receive_AskedAgainInsideACompletion_CompletesOnlyAfterItReturns) {
+    startAndWait();
+    Bytes got;
+    bool insideFirst = false;
+    bool secondRanInsideFirst = false;
+    bool secondDone = false;
+    connection->receive(4, 4, [&](ReceivedChunk chunk) {
+        got += chunk.content.value_or("");
+        insideFirst = true;
+        // The rest of the write is already buffered here.
+        connection->receive(1, 4, [&](ReceivedChunk more) {
+            secondRanInsideFirst = insideFirst;
+            got += more.content.value_or("");
+            secondDone = true;
+        });
+        insideFirst = false;
+    });
+    phone.write("abcdefghij");
+
+    ASSERT_TRUE(spinUntil([&] { return secondDone; }));
+    EXPECT_FALSE(secondRanInsideFirst);
+    EXPECT_EQ(got, "abcdefgh");
+}
+
+TEST_F(QtTcpConnectionTest, Receive_CompletionCancelsAndLetsGo_ConnectionEndsCleanly) {
+    endInsideReadCompletion(true);
+}
+
+TEST_F(QtTcpConnectionTest, Receive_CompletionLetsGoWithoutCancelling_ConnectionEndsCleanly) {
+    endInsideReadCompletion(false);
 }
 
 TEST_F(QtTcpConnectionTest, Receive_PeerWritesAndClosesAtOnce_DataComesBeforeTheEnd) {

@@ -1,8 +1,8 @@
 #include "platform/qt/QtTcpListener.h"
 
-#include "integration/network/QtEventLoop.h"
 #include "platform/qt/QtListenerFactory.h"
 #include "platform/qt/QtMainThread.h"
+#include "support/QtEventLoop.h"
 
 #include <netinet/in.h>
 #include <sys/resource.h>

@@ -1,6 +1,6 @@
 #include "app/LineReader.h"
 #include "app/TerminationSignals.h"
-#include "integration/network/QtEventLoop.h"
+#include "support/QtEventLoop.h"
 
 #include <unistd.h>
 

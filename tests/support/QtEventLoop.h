@@ -7,10 +7,11 @@
 
 namespace corvane::test {
 
-// The one application object these tests share; Qt allows only one per process.
+// The one application object of the test binary; Qt allows only one per process, and sockets,
+// QtDBus and QProcess need it.
 inline QCoreApplication& qtApplication() {
     static int argc = 1;
-    static char name[] = "corvane-network-tests";
+    static char name[] = "corvane-tests";
     static char* argv[] = {name, nullptr};
     static QCoreApplication application(argc, argv);
     return application;
