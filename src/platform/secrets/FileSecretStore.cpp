@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -16,6 +17,7 @@ namespace {
 
 constexpr mode_t folderMode = 0700;
 constexpr mode_t fileMode = 0600;
+constexpr std::string_view temporaryPrefix = ".pending~";
 
 // Base64url has no '/' and no '.', which separates the two parts; temporary files carry a '~'.
 std::string fileNamePart(const std::string& text) {
@@ -133,6 +135,7 @@ std::int32_t FileSecretStore::update(const SecretItem& item, const Bytes& data) 
     if (const std::int32_t status = ensureFolder(); status != 0) {
         return status;
     }
+    removeStaleTemporaries();
     std::filesystem::path temp;
     if (const std::int32_t status = writeTemporary(data, temp); status != 0) {
         return status;
@@ -149,6 +152,7 @@ std::int32_t FileSecretStore::add(const SecretItem& item, const Bytes& data) {
     if (const std::int32_t status = ensureFolder(); status != 0) {
         return status;
     }
+    removeStaleTemporaries();
     std::filesystem::path temp;
     if (const std::int32_t status = writeTemporary(data, temp); status != 0) {
         return status;
@@ -164,8 +168,13 @@ std::int32_t FileSecretStore::add(const SecretItem& item, const Bytes& data) {
 }
 
 std::int32_t FileSecretStore::remove(const SecretItem& item) {
+    const bool removedStale = removeStaleTemporaries();
     if (::unlink(pathFor(item).c_str()) != 0) {
-        return errno == ENOENT ? SecretStatus::itemNotFound : lastError();
+        const std::int32_t status = errno == ENOENT ? SecretStatus::itemNotFound : lastError();
+        if (removedStale) {
+            syncFolder();
+        }
+        return status;
     }
     return syncFolder();
 }
@@ -185,6 +194,18 @@ std::int32_t FileSecretStore::ensureFolder() const {
     return ::chmod(folder_.c_str(), folderMode) == 0 ? SecretStatus::success : lastError();
 }
 
+bool FileSecretStore::removeStaleTemporaries() const {
+    bool removed = false;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder_, error), end; !error && entry != end;
+         entry.increment(error)) {
+        if (entry->path().filename().string().starts_with(temporaryPrefix)) {
+            removed = ::unlink(entry->path().c_str()) == 0 || removed;
+        }
+    }
+    return removed;
+}
+
 std::int32_t FileSecretStore::syncFolder() const {
     FileDescriptor folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.valid() || ::fsync(folder.get()) != 0) {
@@ -195,7 +216,7 @@ std::int32_t FileSecretStore::syncFolder() const {
 
 std::int32_t FileSecretStore::writeTemporary(const Bytes& data,
                                              std::filesystem::path& tempPath) const {
-    std::string pattern = (folder_ / ".pending~XXXXXX").string();
+    std::string pattern = (folder_ / (std::string(temporaryPrefix) + "XXXXXX")).string();
     FileDescriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
     if (!file.valid()) {
         return lastError();

@@ -32,6 +32,11 @@ public:
 private:
     std::int32_t ensureFolder() const;
     std::int32_t syncFolder() const;
+    // Deletes the temporary files a writer killed mid-write left behind: they hold secrets that
+    // would outlive a remove. Any temporary file found is stale because one process at a time
+    // writes a store's folder; writers of the same folder in several processes are not
+    // supported. True when it deleted any.
+    bool removeStaleTemporaries() const;
     // Writes `data` to a fresh 0600 file in the folder and flushes it; its path goes to `tempPath`.
     std::int32_t writeTemporary(const Bytes& data, std::filesystem::path& tempPath) const;
 

@@ -29,6 +29,46 @@ bool hasValidAttributes(const SecretItem& item) {
     return isAttributeText(item.service) && isAttributeText(item.account);
 }
 
+// How far a failed call got: to the daemon, to a daemon that no longer knows our objects, or not
+// to a live daemon at all.
+enum class Reach { answered, stale, gone, silent };
+
+// libsecret keeps its service proxy (bound to the daemon's unique bus name) and its session for
+// good, so once the daemon is gone every later call fails the same way until we drop them.
+Reach reachOf(const GError& error) {
+    if (error.domain == G_DBUS_ERROR) {
+        switch (error.code) {
+        case G_DBUS_ERROR_SERVICE_UNKNOWN:
+        case G_DBUS_ERROR_NAME_HAS_NO_OWNER:
+        case G_DBUS_ERROR_DISCONNECTED:
+        case G_DBUS_ERROR_NO_SERVER:
+            return Reach::gone;
+        // Object paths of a daemon that may have restarted since (or a missing collection).
+        case G_DBUS_ERROR_UNKNOWN_OBJECT:
+            return Reach::stale;
+        case G_DBUS_ERROR_NO_REPLY:
+        case G_DBUS_ERROR_TIMEOUT:
+        case G_DBUS_ERROR_TIMED_OUT:
+            return Reach::silent;
+        default:
+            return Reach::answered;
+        }
+    }
+    if (error.domain == G_IO_ERROR) {
+        switch (error.code) {
+        case G_IO_ERROR_CLOSED:
+        case G_IO_ERROR_CONNECTION_CLOSED:
+        case G_IO_ERROR_NOT_CONNECTED:
+            return Reach::gone;
+        case G_IO_ERROR_TIMED_OUT:
+            return Reach::silent;
+        default:
+            return Reach::answered;
+        }
+    }
+    return Reach::answered;
+}
+
 } // namespace
 
 SecretServiceStore::SecretServiceStore() : schema_{} {
@@ -133,8 +173,25 @@ std::int32_t SecretServiceStore::store(const SecretItem& item, const Bytes& data
 
 std::int32_t SecretServiceStore::fail(Status status, GError* error) {
     if (error != nullptr) {
-        lastMessages_[status] = std::string("Secret Service: ") + error->message;
+        const std::string detail = std::string("Secret Service: ") + error->message;
+        const Reach reach = reachOf(*error);
         g_error_free(error);
+        if (reach != Reach::answered) {
+            // This call still fails; the next one connects afresh and reaches a restarted daemon.
+            secret_service_disconnect();
+        }
+        switch (reach) {
+        case Reach::gone:
+            lastMessages_[status] = "The keyring is not running (" + detail + ")";
+            break;
+        case Reach::silent:
+            lastMessages_[status] = "The keyring is not answering (" + detail + ")";
+            break;
+        case Reach::stale:
+        case Reach::answered:
+            lastMessages_[status] = detail;
+            break;
+        }
     } else {
         lastMessages_[status] = "Secret Service: the request failed";
     }

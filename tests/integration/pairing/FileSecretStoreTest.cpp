@@ -98,6 +98,36 @@ TEST_F(FileSecretStoreTest, Update_ReplacesTheFileAtomicallyAndLeavesNoTemporari
     EXPECT_EQ(filesIn(folder), std::vector<fs::path>{path});
 }
 
+// What a writer killed between creating its temporary file and renaming it leaves behind.
+void plantStaleTemporary(const fs::path& folder, const std::string& suffix) {
+    std::ofstream(folder / (".pending~" + suffix)) << R"({"client":"old-token"})";
+}
+
+TEST_F(FileSecretStoreTest, StaleTemporaries_GoWithTheNextWriteAndWithRemove) {
+    const SecretItem other{"dev.corvane.other", "clients"};
+    ASSERT_EQ(store.add(other, "kept"), SecretStatus::success);
+
+    plantStaleTemporary(folder, "aB3xYz");
+    plantStaleTemporary(folder, "Qq0000");
+    ASSERT_EQ(store.add(item, "first"), SecretStatus::success);
+    const std::vector<fs::path> files = filesIn(folder);
+    EXPECT_EQ(std::set<fs::path>(files.begin(), files.end()),
+              (std::set<fs::path>{store.pathFor(item), store.pathFor(other)}));
+
+    plantStaleTemporary(folder, "u7u7u7");
+    ASSERT_EQ(store.update(item, "second"), SecretStatus::success);
+    EXPECT_EQ(filesIn(folder).size(), 2u);
+
+    // The token in a stale file must not outlive forgetting the item, nor a forget that
+    // finds the item already gone.
+    plantStaleTemporary(folder, "r3m0v3");
+    ASSERT_EQ(store.remove(item), SecretStatus::success);
+    plantStaleTemporary(folder, "again1");
+    EXPECT_EQ(store.remove(item), SecretStatus::itemNotFound);
+    EXPECT_EQ(filesIn(folder), std::vector<fs::path>{store.pathFor(other)});
+    EXPECT_EQ(read(other), "kept");
+}
+
 TEST_F(FileSecretStoreTest, PlantedSymlink_IsNeitherReadNorWrittenThrough) {
     ASSERT_EQ(store.add(item, "mine"), SecretStatus::success);
     const fs::path target = temp.path() / "elsewhere";

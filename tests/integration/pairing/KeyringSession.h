@@ -32,8 +32,11 @@ public:
         }
         const std::string script = (folder_.path() / "session.sh").string();
         std::ofstream(script) << scriptText;
+        const std::string config = "--config-file=" + (folder_.path() / "bus.conf").string();
+        std::ofstream(folder_.path() / "bus.conf") << busConfigText;
         const std::string dir = folder_.path().string();
         char* argv[] = {const_cast<char*>("dbus-run-session"),
+                        const_cast<char*>(config.c_str()),
                         const_cast<char*>("--"),
                         const_cast<char*>("sh"),
                         const_cast<char*>(script.c_str()),
@@ -63,6 +66,11 @@ public:
         }
     }
 
+    // SIGKILLs the keyring daemon and waits until its bus name is gone.
+    bool killKeyring() { return request("kill-keyring"); }
+    // Starts a new keyring daemon on the same keyring files and waits until it owns the name.
+    bool startKeyring() { return request("start-keyring"); }
+
     const std::optional<std::string>& skipReason() const { return skipReason_; }
     const std::optional<std::string>& error() const { return error_; }
     std::string log() const {
@@ -71,23 +79,62 @@ public:
     }
 
 private:
+    // No service activation on this bus: a keyring that is down stays down (an activated one
+    // would run with this process's HOME) until the test starts it again.
+    static constexpr const char* busConfigText = R"(<!DOCTYPE busconfig PUBLIC
+ "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
+
+    // Requests arrive as files in the folder: "kill-keyring", "start-keyring" (answered by
+    // "keyring-done" or "keyring-failed") and "stop".
     static constexpr const char* scriptText = R"(dir=$1
 exec >"$dir/session.log" 2>&1
 export HOME="$dir/home" XDG_RUNTIME_DIR="$dir/run"
 export XDG_DATA_HOME="$HOME/.local/share" XDG_CONFIG_HOME="$HOME/.config"
 mkdir -p -m 700 "$HOME" "$XDG_RUNTIME_DIR"
-printf pw | gnome-keyring-daemon --unlock --components=secrets --foreground &
-keyring=$!
+keyring=
+start_keyring() {
+  printf pw | gnome-keyring-daemon --unlock --components=secrets --foreground &
+  keyring=$!
+}
+# Waits until org.freedesktop.secrets has an owner ($1 = true) or none ($1 = false).
+wait_owner() {
+  i=0
+  until dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets | grep -q "$1"; do
+    i=$((i + 1)); [ $i -ge 200 ] && return 1; sleep 0.05
+  done
+}
+answer() { if "$@"; then touch "$dir/keyring-done"; else touch "$dir/keyring-failed"; fi; }
 trap 'kill $keyring 2>/dev/null; wait $keyring 2>/dev/null' EXIT
 trap 'exit 1' HUP INT TERM
-i=0
-until dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-      org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets | grep -q true; do
-  i=$((i + 1)); [ $i -ge 200 ] && exit 3; sleep 0.05
-done
+start_keyring
+wait_owner true || exit 3
 printf %s "$DBUS_SESSION_BUS_ADDRESS" >"$dir/bus.tmp" && mv "$dir/bus.tmp" "$dir/bus"
 i=0
-while [ ! -e "$dir/stop" ] && [ $i -lt 2400 ]; do i=$((i + 1)); sleep 0.05; done
+while [ ! -e "$dir/stop" ] && [ $i -lt 2400 ]; do
+  if [ -e "$dir/kill-keyring" ]; then
+    rm -f "$dir/kill-keyring"
+    kill -KILL $keyring; wait $keyring
+    answer wait_owner false
+  fi
+  if [ -e "$dir/start-keyring" ]; then
+    rm -f "$dir/start-keyring"
+    start_keyring
+    answer wait_owner true
+  fi
+  i=$((i + 1)); sleep 0.05
+done
 )";
 
     static bool toolsPresent() {
@@ -117,6 +164,25 @@ while [ ! -e "$dir/stop" ] && [ $i -lt 2400 ]; do i=$((i + 1)); sleep 0.05; done
             return;
         }
         g_dbus_connection_set_exit_on_close(connection_, FALSE);
+    }
+
+    bool request(const char* name) {
+        const auto done = folder_.path() / "keyring-done";
+        const auto failed = folder_.path() / "keyring-failed";
+        std::filesystem::remove(done);
+        std::filesystem::remove(failed);
+        std::ofstream(folder_.path() / name) << name;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (std::filesystem::exists(done)) {
+                return true;
+            }
+            if (std::filesystem::exists(failed)) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
     }
 
     // True once the session has ended (and been reaped).

@@ -159,6 +159,58 @@ TEST_F(SecretServiceStoreTest, PairedClients_SurviveARestartAndSecretToolSeesThe
     EXPECT_FALSE(afterForget->accepts(clientA, tokenA));
 }
 
+// Leaves the shared keyring running for the tests after this one, whatever happens in between.
+class KeyringRestart {
+public:
+    explicit KeyringRestart(test::KeyringSession& session) : session_(session) {}
+    KeyringRestart(const KeyringRestart&) = delete;
+    KeyringRestart& operator=(const KeyringRestart&) = delete;
+    ~KeyringRestart() {
+        if (down_) {
+            session_.startKeyring();
+        }
+    }
+    bool kill() { return down_ = session_.killKeyring(); }
+    bool start() {
+        down_ = !session_.startKeyring();
+        return !down_;
+    }
+
+private:
+    test::KeyringSession& session_;
+    bool down_ = false;
+};
+
+TEST_F(SecretServiceStoreTest, KeyringRestart_FailsReadablyThenTheNextCallReachesTheNewDaemon) {
+    const SecretItem before{"dev.corvane.test.restart", "before"};
+    const SecretItem after{"dev.corvane.test.restart", "after"};
+    ASSERT_EQ(store->add(before, "saved"), SecretStatus::success);
+
+    KeyringRestart restart(keyringSession());
+    ASSERT_TRUE(restart.kill()) << keyringSession().log();
+    const std::int32_t whileGone = store->add(after, "x");
+    EXPECT_NE(whileGone, SecretStatus::success);
+    EXPECT_NE(whileGone, SecretStatus::itemNotFound);
+    EXPECT_NE(store->remove(before), SecretStatus::success);
+    const std::string message = store->errorMessage(whileGone).value_or("");
+    EXPECT_TRUE(message.starts_with("The keyring is not running (Secret Service: ")) << message;
+
+    ASSERT_TRUE(restart.start()) << keyringSession().log();
+    EXPECT_EQ(store->add(after, "saved later"), SecretStatus::success);
+    EXPECT_EQ(store->copyMatching(after).data, "saved later");
+    EXPECT_EQ(store->copyMatching(before).data, "saved");
+
+    // A restart between two calls, with none failing meanwhile: the first call may still meet
+    // the old daemon's leftovers, the one after it must not.
+    ASSERT_TRUE(restart.kill()) << keyringSession().log();
+    ASSERT_TRUE(restart.start()) << keyringSession().log();
+    if (store->remove(after) != SecretStatus::success) {
+        EXPECT_EQ(store->remove(after), SecretStatus::success);
+    }
+    EXPECT_EQ(store->copyMatching(after).status, SecretStatus::itemNotFound);
+    EXPECT_EQ(store->remove(before), SecretStatus::success);
+}
+
 TEST_F(SecretServiceStoreTest, Factory_AutoAndExplicitChoiceUseTheSecretService) {
     EXPECT_TRUE(SecretServiceStore::available());
     for (const char* choice : {"auto", "secret-service"}) {
