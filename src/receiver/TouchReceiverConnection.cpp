@@ -80,11 +80,11 @@ void TouchReceiver::receive(const std::shared_ptr<Connection>& connection) {
     const std::weak_ptr<Connection> source = connection;
     connection->receive(
         minimumReceive, maximumReceive, [weak = weak_from_this(), source](ReceivedChunk chunk) {
+            // Completions already arrive from the main loop and never from inside a call on
+            // the connection, so a chunk is handled at once: another pass of the loop per
+            // line would only add latency to every touch.
             if (const auto self = weak.lock()) {
-                self->postToMain(
-                    [source, chunk = std::move(chunk)](TouchReceiver& receiver) mutable {
-                        receiver.handleReceived(source.lock(), std::move(chunk));
-                    });
+                self->handleReceived(source.lock(), std::move(chunk));
             }
         });
 }
