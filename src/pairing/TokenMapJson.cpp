@@ -1,51 +1,12 @@
 #include "pairing/TokenMapJson.h"
 
-#include <simdjson.h>
+#include "protocol/JsonString.h"
 
-#include <array>
-#include <cstdint>
+#include <simdjson.h>
 
 namespace corvane {
 
 namespace {
-
-void appendEscapedControl(Bytes& out, unsigned char c) {
-    constexpr std::array<char, 16> hex = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                          '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
-    out += "\\u00";
-    out += hex[c >> 4];
-    out += hex[c & 0x0f];
-}
-
-void appendJsonString(Bytes& out, std::string_view text) {
-    out += '"';
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                appendEscapedControl(out, static_cast<unsigned char>(c));
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
-}
 
 Error decodeError(std::string_view what) {
     return Error("Stored pairings are not readable: " + std::string(what));
@@ -59,9 +20,9 @@ Bytes encodeTokenMap(const TokenMap& tokens) {
         if (out.size() > 1) {
             out += ',';
         }
-        appendJsonString(out, clientID);
+        appendJsonString(clientID, out);
         out += ':';
-        appendJsonString(out, token);
+        appendJsonString(token, out);
     }
     out += '}';
     return out;

@@ -1,5 +1,7 @@
 #include "protocol/TouchMessage.h"
 
+#include "protocol/JsonString.h"
+
 #include <simdjson.h>
 
 #include <array>
@@ -30,59 +32,6 @@ bool canEncode(const TouchMessage& message) {
            isValidUtf8OrAbsent(message.clientID) && isValidUtf8OrAbsent(message.token);
 }
 
-char hexDigit(unsigned nibble) {
-    return "0123456789abcdef"[nibble & 0xFU];
-}
-
-// The short escape for a byte that JSON forbids raw inside a string, or 0 for \u00XX.
-char shortEscape(unsigned char byte) {
-    switch (byte) {
-    case '"':
-        return '"';
-    case '\\':
-        return '\\';
-    case '\b':
-        return 'b';
-    case '\f':
-        return 'f';
-    case '\n':
-        return 'n';
-    case '\r':
-        return 'r';
-    case '\t':
-        return 't';
-    default:
-        return 0;
-    }
-}
-
-bool needsEscape(unsigned char byte) {
-    return byte < 0x20 || byte == '"' || byte == '\\';
-}
-
-void appendEscaped(std::string_view text, std::string& out) {
-    out += '"';
-    std::size_t runStart = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (!needsEscape(byte)) {
-            continue;
-        }
-        out.append(text.substr(runStart, i - runStart));
-        out += '\\';
-        if (const char escape = shortEscape(byte)) {
-            out += escape;
-        } else {
-            out += "u00";
-            out += hexDigit(byte >> 4U);
-            out += hexDigit(byte);
-        }
-        runStart = i + 1;
-    }
-    out.append(text.substr(runStart));
-    out += '"';
-}
-
 template<typename Number>
 void appendDigits(Number number, std::string& out) {
     std::array<char, 32> digits{};
@@ -95,7 +44,7 @@ void appendString(std::string_view member, const std::optional<std::string>& tex
                   std::string& out) {
     if (text) {
         out += member;
-        appendEscaped(*text, out);
+        appendJsonString(*text, out);
     }
 }
 
