@@ -5,7 +5,7 @@
 #include "app/LineReader.h"
 #include "app/NoInput.h"
 #include "app/TerminationSignals.h"
-#include "app/window/CompanionWindow.h"
+#include "app/WindowModuleLoader.h"
 #include "platform/qt/QtListenerFactory.h"
 #include "platform/qt/QtMainThread.h"
 #include "platform/qt/SystemHostName.h"
@@ -28,7 +28,6 @@
 #endif
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
@@ -189,7 +188,7 @@ int runHeadless(const Wiring& wiring) {
     return QCoreApplication::exec();
 }
 
-int runWithWindow(const Wiring& wiring) {
+int runWithWindow(const Wiring& wiring, const WindowModule& window) {
     auto signals_ = TerminationSignals::watch([receiver = wiring.receiver] {
         receiver->stop();
         exitLater(0);
@@ -198,16 +197,30 @@ int runWithWindow(const Wiring& wiring) {
         std::cerr << "corvane: signals: " << signals_.error().description() << std::endl;
         return 1;
     }
-    return runWindow(wiring.receiver, wiring.trust);
+    return window.run(wiring.receiver, wiring.trust);
 }
 
-int run(bool headless) {
+void nameApplication() {
+    QCoreApplication::setApplicationName("corvane");
+    QCoreApplication::setApplicationVersion(CORVANE_VERSION);
+}
+
+// Without a window module the program runs headless.
+int run(const WindowModule* window) {
     auto wiring = wireReceiver();
     if (!wiring) {
         std::cerr << "corvane: " << wiring.error().description() << std::endl;
         return 1;
     }
-    return headless ? runHeadless(*wiring) : runWithWindow(*wiring);
+    return window != nullptr ? runWithWindow(*wiring, *window) : runHeadless(*wiring);
+}
+
+std::expected<const WindowModule*, Error> findWindow() {
+    auto folder = runningProgramFolder();
+    if (!folder) {
+        return std::unexpected(folder.error());
+    }
+    return loadWindowModule(*folder);
 }
 
 } // namespace
@@ -229,11 +242,19 @@ int main(int argc, char** argv) {
         std::cout << "corvane " << CORVANE_VERSION << std::endl;
         return 0;
     }
-    // The window needs a GUI application; the headless runner must not ask for a display.
-    std::unique_ptr<QCoreApplication> application =
-        headless ? std::make_unique<QCoreApplication>(argc, argv)
-                 : std::make_unique<QGuiApplication>(argc, argv);
-    QCoreApplication::setApplicationName("corvane");
-    QCoreApplication::setApplicationVersion(CORVANE_VERSION);
-    return corvane::run(headless);
+    if (headless) {
+        QCoreApplication application(argc, argv);
+        corvane::nameApplication();
+        return corvane::run(nullptr);
+    }
+    // The window brings its GUI application; the headless runner must not ask for a display.
+    auto window = corvane::findWindow();
+    if (!window) {
+        std::cerr << "corvane: the window cannot open: " << window.error().description()
+                  << " (corvane --headless runs without it)" << std::endl;
+        return 1;
+    }
+    auto application = (*window)->createApplication(argc, argv);
+    corvane::nameApplication();
+    return corvane::run(*window);
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks that a desktop finds there everything it
-# needs: the program, its launcher, the icons the launcher names, the AppStream data and the
-# uinput rule.
+# needs: the program and the window module it loads, its launcher, the icons the launcher names,
+# the AppStream data and the uinput rule.
 #
 #   install-layout.sh CMAKE BUILD-FOLDER VERSION
 set -euo pipefail
@@ -22,6 +22,7 @@ fail() {
     fail "cmake --install failed: $(tail -5 "$prefix/install.log")"
 
 for file in bin/corvane \
+    lib/corvane/corvane-window.so \
     "share/applications/$app.desktop" \
     "share/metainfo/$app.metainfo.xml" \
     "share/icons/hicolor/scalable/apps/$app.svg" \
@@ -33,6 +34,23 @@ done
 # The installed program is the one this build made.
 shown=$("$prefix/bin/corvane" --version)
 [[ $shown == "corvane $version" ]] || fail "installed corvane --version says \"$shown\""
+
+# The installed program opens its window from the installed module, and says so plainly when the
+# module is missing. The window does not start the receiver, so it touches no port or keyring.
+open_window() {
+    env HOME="$prefix/home" XDG_CONFIG_HOME="$prefix/config" XDG_DATA_HOME="$prefix/data" \
+        QT_QPA_PLATFORM=offscreen CORVANE_INPUT=none CORVANE_SECRETS=file \
+        timeout 3 "$prefix/bin/corvane" >"$prefix/window.log" 2>&1
+}
+status=0
+open_window || status=$?
+((status == 124)) || fail "the installed window exited with $status: $(tail -3 "$prefix/window.log")"
+rm "$prefix/lib/corvane/corvane-window.so"
+status=0
+open_window || status=$?
+((status == 1)) || fail "without its module the program exited with $status"
+grep -q "the window cannot open: corvane-window.so is neither in" "$prefix/window.log" ||
+    fail "without its module the program said: $(cat "$prefix/window.log")"
 
 # The launcher starts that program and names the icon installed beside it.
 desktop=$prefix/share/applications/$app.desktop
