@@ -11,29 +11,20 @@ namespace {
 using Writes = BluetoothTest;
 using Notifications = BluetoothTest;
 
-TEST_F(Writes, MessageSplitOverThreeWrites_DeliveredOnceAfterTheLast) {
+TEST_F(Writes, LinesSplitOverOrSharingWrites_DeliveredInOrderOnceComplete) {
     auto& manager = serve("A");
 
     EXPECT_EQ(writeOnce(manager, "A", "{\"kind\":\"mo"), AttResult::success);
     EXPECT_EQ(writeOnce(manager, "A", "ve\",\"dx\":1.5,"), AttResult::success);
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(writeOnce(manager, "A", "\"dy\":-2}\n"), AttResult::success);
-
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages.front().first, move(1.5, -2));
-    EXPECT_EQ(messages.front().second, "A");
-    EXPECT_EQ(transport->bufferedBytes("A"), 0u);
-}
-
-TEST_F(Writes, TwoLinesInOneWrite_DeliveredInOrderAndTheRestWaits) {
-    auto& manager = serve("A");
-
-    writeOnce(manager, "A", "{\"kind\":\"click\"}\n{\"kind\":\"buttonUp\"}\n{\"kind\"");
+    EXPECT_EQ(writeOnce(manager, "A", "\"dy\":-2}\n{\"kind\":\"buttonUp\"}\n{\"kind\""),
+              AttResult::success);
 
     ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0].first.kind, TouchMessage::Kind::click);
+    EXPECT_EQ(messages[0].first, move(1.5, -2));
+    EXPECT_EQ(messages[0].second, "A");
     EXPECT_EQ(messages[1].first.kind, TouchMessage::Kind::buttonUp);
-    EXPECT_EQ(transport->bufferedBytes("A"), 7u);
+    EXPECT_EQ(transport->bufferedBytes("A"), 7u) << "the unfinished line waits";
 }
 
 TEST_F(Writes, BadAndEmptyLines_DroppedSilentlyAndAnsweredSuccess) {
@@ -46,7 +37,7 @@ TEST_F(Writes, BadAndEmptyLines_DroppedSilentlyAndAnsweredSuccess) {
     EXPECT_EQ(messages.front().first.kind, TouchMessage::Kind::click);
 }
 
-TEST_F(Writes, BufferAtTheLimitWaits_OneByteMoreIsDiscarded) {
+TEST_F(Writes, BufferAtTheLimitWaits_OverflowingWriteIsDiscardedWithItsCompleteLines) {
     auto& manager = serve("A");
     const Bytes half(8192, 'x');
 
@@ -57,20 +48,16 @@ TEST_F(Writes, BufferAtTheLimitWaits_OneByteMoreIsDiscarded) {
     EXPECT_EQ(writeOnce(manager, "A", "{"), AttResult::invalidAttributeValueLength);
     EXPECT_EQ(transport->bufferedBytes("A"), 0u);
 
+    // One byte over again, with whole lines in the write: they are lost with it.
+    const Bytes lines = "\n{\"kind\":\"click\"}\n";
+    writeOnce(manager, "A", Bytes(16384 - lines.size() + 1, 'x'));
+    EXPECT_EQ(writeOnce(manager, "A", lines), AttResult::invalidAttributeValueLength);
+    EXPECT_TRUE(messages.empty());
+
     // The tail of the lost line forms a line of its own, which does not decode.
     writeOnce(manager, "A", "xx\n{\"kind\":\"click\"}\n");
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages.front().first.kind, TouchMessage::Kind::click);
-}
-
-TEST_F(Writes, OverflowingWrite_LosesTheCompleteLinesItHeld) {
-    auto& manager = serve("A");
-    writeOnce(manager, "A", Bytes(16380, 'x'));
-
-    EXPECT_EQ(writeOnce(manager, "A", "\n{\"kind\":\"click\"}\n"),
-              AttResult::invalidAttributeValueLength);
-
-    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(Writes, RefusedRequests_AnsweredThreeAndNothingBuffered) {
@@ -112,19 +99,6 @@ TEST_F(Writes, OneDelivery_EachRequestAnsweredInOrderOnItsOwn) {
     EXPECT_EQ(manager.responses[2].result, AttResult::success);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages.front().first.kind, TouchMessage::Kind::click);
-}
-
-TEST_F(Writes, CharacteristicInLowerCase_IsTheCommandCharacteristic) {
-    auto& manager = serve("A");
-    std::string lower(TouchService::bluetoothCommandUUID);
-    for (auto& c : lower) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-
-    const auto id = manager.write("A", BluetoothUUID(lower), Bytes("{\"kind\":\"click\"}\n"));
-
-    EXPECT_EQ(manager.resultsFor(id), std::vector{AttResult::success});
-    EXPECT_EQ(messages.size(), 1u);
 }
 
 TEST_F(Writes, HandlerStopsTheTransport_NothingMoreIsDeliveredAndEveryRequestAnswered) {
@@ -192,9 +166,7 @@ TEST_F(Notifications, Reply_CutToTheCentralsMaximumLength) {
 }
 
 TEST_F(Notifications, RefusedChunk_ResumesInOrderAfterReadiness) {
-    reply = [](const TouchMessage&, const CentralID&) {
-        return withKind(TouchMessage::Kind::rejected);
-    };
+    replyRejected();
     auto& manager = serve("A");
     manager.maximumLengths["A"] = 4; // each 20-byte reply leaves as five chunks
     manager.capacity = 1;

@@ -67,6 +67,13 @@ protected:
         return results.empty() ? AttResult::success : results.front();
     }
 
+    // Every message is answered with a rejection, which gives the transport a reply to send.
+    void replyRejected() {
+        reply = [](const TouchMessage&, const CentralID&) {
+            return withKind(TouchMessage::Kind::rejected);
+        };
+    }
+
     static TouchMessage move(double dx, double dy) {
         TouchMessage message;
         message.kind = TouchMessage::Kind::move;

@@ -83,9 +83,7 @@ TEST_F(Lifecycle, PowerCycle_KeepsServedCentralAndPublishesAFreshService) {
 }
 
 TEST_F(Lifecycle, Stop_WithSubscriber_WithdrawsEverythingAndCallsNothing) {
-    reply = [](const TouchMessage&, const CentralID&) {
-        return withKind(TouchMessage::Kind::rejected);
-    };
+    replyRejected();
     auto& manager = serve("A");
     manager.capacity = 0;
     writeOnce(manager, "A", "{\"kind\":\"hello\"}\n{\"kind\":\"cl");
@@ -106,22 +104,24 @@ TEST_F(Lifecycle, Stop_WithSubscriber_WithdrawsEverythingAndCallsNothing) {
     EXPECT_EQ(messages.size(), messageCount);
 }
 
-TEST_F(Lifecycle, Stop_LateReportsFromTheOldManager_AreIgnored) {
+TEST_F(Lifecycle, StopThenStart_NewManagerServesAndTheOldOnesReportsAreIgnored) {
+    const Bytes click = "{\"kind\":\"click\"}\n";
     auto& old = serve("A");
     transport->stop();
+    statuses.clear();
     transport->start();
     auto& current = factory->last();
     ASSERT_NE(&old, &current);
-    const auto statusCount = statuses.size();
+    EXPECT_EQ(statuses, std::vector<std::string>{"Starting Bluetooth\u2026"});
 
     old.reportState(PeripheralState::poweredOn);
     old.reportServiceAdded();
     old.subscribe("B", status);
     old.unsubscribe("A", status);
     old.reportReady();
-    const auto id = old.write("B", command, Bytes("{\"kind\":\"click\"}\n"));
+    const auto id = old.write("B", command, click);
 
-    EXPECT_EQ(statuses.size(), statusCount);
+    EXPECT_EQ(statuses.size(), 1u);
     EXPECT_EQ(old.addedServices.size(), 1u);
     EXPECT_EQ(old.advertisements.size(), 1u);
     EXPECT_TRUE(disconnects.empty());
@@ -131,19 +131,10 @@ TEST_F(Lifecycle, Stop_LateReportsFromTheOldManager_AreIgnored) {
 
     // The new session works on its own: B must subscribe through the current manager.
     current.reportState(PeripheralState::poweredOn);
-    EXPECT_EQ(writeOnce(current, "B", "{\"kind\":\"click\"}\n"), AttResult::writeNotPermitted);
-}
-
-TEST_F(Lifecycle, Stop_ThenStart_ServesAgainWithANewManager) {
-    serve("A");
-    transport->stop();
-    statuses.clear();
-
-    auto& manager = serve("A");
-
-    EXPECT_EQ(factory->managers.size(), 2u);
-    EXPECT_EQ(statuses.front(), "Starting Bluetooth\u2026");
-    EXPECT_EQ(writeOnce(manager, "A", "{\"kind\":\"click\"}\n"), AttResult::success);
+    EXPECT_EQ(writeOnce(current, "B", click), AttResult::writeNotPermitted);
+    current.reportServiceAdded();
+    current.subscribe("B", status);
+    EXPECT_EQ(writeOnce(current, "B", click), AttResult::success);
     EXPECT_EQ(messages.size(), 1u);
 }
 
@@ -159,9 +150,7 @@ TEST_F(Lifecycle, TransportReleased_ManagerReportsAreDropped) {
 }
 
 TEST_F(Subscriptions, SecondCentral_ReplacesFirstAndReportsItOnce) {
-    reply = [](const TouchMessage&, const CentralID&) {
-        return withKind(TouchMessage::Kind::rejected);
-    };
+    replyRejected();
     auto& manager = serve("A");
     manager.capacity = 0;
     writeOnce(manager, "A", "{\"kind\":\"hello\"}\n{\"kind\":\"mo");
@@ -206,9 +195,7 @@ TEST_F(Subscriptions, CommandCharacteristic_IsIgnored) {
 }
 
 TEST_F(Subscriptions, ServedCentralLeaves_ReportedAndItsChunksDropped) {
-    reply = [](const TouchMessage&, const CentralID&) {
-        return withKind(TouchMessage::Kind::rejected);
-    };
+    replyRejected();
     auto& manager = serve("A");
     manager.maximumLengths["A"] = 4;
     manager.maximumLengths["B"] = 8;

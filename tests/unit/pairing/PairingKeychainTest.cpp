@@ -67,14 +67,6 @@ TEST_F(PairingKeychainTest, Read_SuccessWithoutBytes_IsErrorWithStatusZero) {
     EXPECT_EQ(result.error().description(), "Keychain error 0");
 }
 
-TEST_F(PairingKeychainTest, Read_StoreFailure_CarriesExactStatus) {
-    store->items[{service, account}] = "data";
-    store->copyStatus = -128;
-    const auto result = keychain.read(service, account);
-    ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().status(), -128);
-}
-
 TEST_F(PairingKeychainTest, Delete_MissingOrTwice_Succeeds) {
     store->items[{service, account}] = "data";
     EXPECT_TRUE(keychain.deleteItem(service, account));
@@ -91,7 +83,8 @@ TEST_F(PairingKeychainTest, Delete_Failure_IsReportedAndItemStays) {
     EXPECT_EQ(store->item(service, account), "data");
 }
 
-TEST_F(PairingKeychainTest, ErrorDescription_StoreTextOrSignedDecimalFallback) {
+TEST_F(PairingKeychainTest, Read_StoreFailure_CarriesStatusAndStoreTextOrDecimalFallback) {
+    store->items[{service, account}] = "data";
     store->messages[5] = "The keyring is locked";
     store->messages[6] = "";
     store->copyStatus = 5;
@@ -100,6 +93,8 @@ TEST_F(PairingKeychainTest, ErrorDescription_StoreTextOrSignedDecimalFallback) {
     EXPECT_EQ(keychain.read(service, account).error().description(), "Keychain error 6");
     store->copyStatus = -67671;
     const auto result = keychain.read(service, account);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().status(), -67671);
     EXPECT_EQ(result.error().description(), "Keychain error -67671");
     EXPECT_EQ(Error(result.error()).description(), "Keychain error -67671");
 }

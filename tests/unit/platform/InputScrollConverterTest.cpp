@@ -41,16 +41,6 @@ TEST(ScrollConverter, Reversing_DropsTheLeftoverOfTheOtherDirection) {
     EXPECT_EQ(converter.notches({-notch / 4, 0}), (WheelSteps{-1, 0}));
 }
 
-TEST(ScrollConverter, LargestReceiverScroll_GivesTenNotches) {
-    ScrollConverter converter;
-    EXPECT_EQ(converter.notches({-400, 400}), (WheelSteps{-10, -10}));
-}
-
-TEST(ScrollConverter, ZeroScroll_GivesNothing) {
-    ScrollConverter converter;
-    EXPECT_EQ(converter.hiRes({0, 0}), (HiResScroll{}));
-}
-
 TEST(ScrollConverter, ExtremeValues_AreClampedInsteadOfOverflowing) {
     ScrollConverter converter;
     const auto max = std::numeric_limits<std::int32_t>::max();

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace corvane {
 namespace {
@@ -48,19 +50,6 @@ TEST_P(DecodeAccepts, Decode_Line_GivesMessage) {
 
 const Accept acceptCases[] = {
     {"PlainClick", R"({"kind":"click"})", message(Kind::click)},
-    {"EveryKindHello", R"({"kind":"hello"})", message(Kind::hello)},
-    {"EveryKindAccepted", R"({"kind":"accepted"})", message(Kind::accepted)},
-    {"EveryKindRejected", R"({"kind":"rejected"})", message(Kind::rejected)},
-    {"EveryKindMove", R"({"kind":"move"})", message(Kind::move)},
-    {"EveryKindRightClick", R"({"kind":"rightClick"})", message(Kind::rightClick)},
-    {"EveryKindMiddleClick", R"({"kind":"middleClick"})", message(Kind::middleClick)},
-    {"EveryKindScroll", R"({"kind":"scroll"})", message(Kind::scroll)},
-    {"EveryKindButtonDown", R"({"kind":"buttonDown"})", message(Kind::buttonDown)},
-    {"EveryKindButtonUp", R"({"kind":"buttonUp"})", message(Kind::buttonUp)},
-    {"EveryKindZoom", R"({"kind":"zoom"})", message(Kind::zoom)},
-    {"EveryKindNavigate", R"({"kind":"navigate"})", message(Kind::navigate)},
-    {"EveryKindKey", R"({"kind":"key"})", message(Kind::key)},
-    {"EveryKindModifiers", R"({"kind":"modifiers"})", message(Kind::modifiers)},
     {"WhitespaceAroundAndInside", " \t\r{ \"kind\" :\r\n \"click\" }\r \t", message(Kind::click)},
     {"TrailingCarriageReturn", "{\"kind\":\"click\"}\r", message(Kind::click)},
     {"IntegerDeltasBecomeDoubles", R"({"kind":"move","dx":3,"dy":-2})",
@@ -103,34 +92,6 @@ const Accept acceptCases[] = {
               m.dy = std::numeric_limits<double>::denorm_min();
               m.value = 1e-300;
           })},
-    {"ModifiersInteger", R"({"kind":"modifiers","modifiers":5})",
-     with(Kind::modifiers, [](TouchMessage& m) { m.modifiers = 5; })},
-    {"ModifiersWithZeroFraction", R"({"kind":"modifiers","modifiers":5.0})",
-     with(Kind::modifiers, [](TouchMessage& m) { m.modifiers = 5; })},
-    {"ModifiersWithExponent", R"({"kind":"modifiers","modifiers":5e0})",
-     with(Kind::modifiers, [](TouchMessage& m) { m.modifiers = 5; })},
-    {"ModifiersFractionTimesExponent", R"({"kind":"modifiers","modifiers":0.15E+2})",
-     with(Kind::modifiers, [](TouchMessage& m) { m.modifiers = 15; })},
-    {"ModifiersNegativeExponent", R"({"kind":"modifiers","modifiers":120e-1})",
-     with(Kind::modifiers, [](TouchMessage& m) { m.modifiers = 12; })},
-    {"ModifiersNegativeZero", R"({"kind":"modifiers","modifiers":-0.0e5})",
-     with(Kind::modifiers, [](TouchMessage& m) { m.modifiers = 0; })},
-    {"ModifiersZeroHugeExponent", R"({"kind":"modifiers","modifiers":0e99999999999999999999})",
-     with(Kind::modifiers, [](TouchMessage& m) { m.modifiers = 0; })},
-    {"ModifiersMax", R"({"kind":"modifiers","modifiers":9223372036854775807})",
-     with(Kind::modifiers,
-          [](TouchMessage& m) { m.modifiers = std::numeric_limits<std::int64_t>::max(); })},
-    {"ModifiersMin", R"({"kind":"modifiers","modifiers":-9223372036854775808})",
-     with(Kind::modifiers,
-          [](TouchMessage& m) { m.modifiers = std::numeric_limits<std::int64_t>::min(); })},
-    {"ModifiersMinWithFraction", R"({"kind":"modifiers","modifiers":-9223372036854775808.000})",
-     with(Kind::modifiers,
-          [](TouchMessage& m) { m.modifiers = std::numeric_limits<std::int64_t>::min(); })},
-    {"ModifiersMaxInScientific", R"({"kind":"modifiers","modifiers":9.223372036854775807e18})",
-     with(Kind::modifiers,
-          [](TouchMessage& m) { m.modifiers = std::numeric_limits<std::int64_t>::max(); })},
-    {"ModifiersBeforeWhitespace", "{\"kind\":\"modifiers\",\"modifiers\":2.0 \r}",
-     with(Kind::modifiers, [](TouchMessage& m) { m.modifiers = 2; })},
     {"NestingWithinBound", R"({"kind":"click","x":[[[[[[[[[[[[[[[[1]]]]]]]]]]]]]]]]})",
      message(Kind::click)},
 };
@@ -162,7 +123,6 @@ std::string nested(int depth) {
 
 const Reject rejectCases[] = {
     {"Empty", ""},
-    {"Spaces", "   "},
     {"WhitespaceOnly", " \t\r "},
     {"Array", R"([{"kind":"click"}])"},
     {"BareString", R"("click")"},
@@ -171,7 +131,6 @@ const Reject rejectCases[] = {
     {"EmptyObject", "{}"},
     {"KindMissing", R"({"code":"123456"})"},
     {"KindCaseDiffers", R"({"kind":"Click"})"},
-    {"KindUpperCase", R"({"kind":"RIGHTCLICK"})"},
     {"KindUnknown", R"({"kind":"tap"})"},
     {"KindEmpty", R"({"kind":""})"},
     {"KindWithSpace", R"({"kind":"click "})"},
@@ -188,17 +147,6 @@ const Reject rejectCases[] = {
     {"HostIDAsObject", R"({"kind":"accepted","hostID":{}})"},
     {"ClientIDAsBool", R"({"kind":"hello","clientID":false})"},
     {"TokenAsNumber", R"({"kind":"hello","token":0})"},
-    {"ModifiersFraction", R"({"kind":"modifiers","modifiers":1.5})"},
-    {"ModifiersTinyFraction", R"({"kind":"modifiers","modifiers":5.0000000000000001})"},
-    {"ModifiersNegativeExponentFraction", R"({"kind":"modifiers","modifiers":1e-1})"},
-    {"ModifiersAboveRange", R"({"kind":"modifiers","modifiers":9223372036854775808})"},
-    {"ModifiersAboveRangeFraction", R"({"kind":"modifiers","modifiers":9223372036854775808.0})"},
-    {"ModifiersBelowRange", R"({"kind":"modifiers","modifiers":-9223372036854775809})"},
-    {"ModifiersBelowRangeFraction", R"({"kind":"modifiers","modifiers":-9223372036854775809.0})"},
-    {"ModifiersHuge", R"({"kind":"modifiers","modifiers":1e19})"},
-    {"ModifiersOverflowingDouble", R"({"kind":"modifiers","modifiers":1e400})"},
-    {"ModifiersAsString", R"({"kind":"modifiers","modifiers":"5"})"},
-    {"ModifiersAsBool", R"({"kind":"modifiers","modifiers":true})"},
     {"Unterminated", R"({"kind":"click")"},
     {"UnterminatedString", R"({"kind":"click)"},
     {"TrailingComma", R"({"kind":"click",})"},
@@ -220,9 +168,6 @@ const Reject rejectCases[] = {
     {"NumberWithSuffix", R"({"kind":"move","dx":1x})"},
     {"LoneMinus", R"({"kind":"move","dx":-})"},
     {"DoubleExponent", R"({"kind":"move","dy":1e5e5})"},
-    {"ModifiersWithSuffix", R"({"kind":"modifiers","modifiers":5x})"},
-    {"ModifiersLoneMinus", R"({"kind":"modifiers","modifiers":-})"},
-    {"ModifiersLeadingZero", R"({"kind":"modifiers","modifiers":05})"},
     {"NullWithSuffix", R"({"kind":"zoom","value":nullx})"},
     {"UnknownBoolWithSuffix", R"({"kind":"click","x":truex})"},
     {"UnknownUnterminatedArray", R"({"kind":"click","x":[1,})"},
@@ -259,6 +204,43 @@ const Reject rejectCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Conformance, DecodeRejects, testing::ValuesIn(rejectCases),
                          [](const auto& test) { return test.param.name; });
+
+TEST(TouchMessageDecoder, Decode_Modifiers_OnlyWholeNumbersWithinInt64InAnySpelling) {
+    constexpr auto max = std::numeric_limits<std::int64_t>::max();
+    constexpr auto min = std::numeric_limits<std::int64_t>::min();
+    const auto line = [](const std::string& text) {
+        return R"({"kind":"modifiers","modifiers":)" + text + "}";
+    };
+    TouchMessageDecoder decoder;
+    for (const auto& [text, expected] :
+         std::vector<std::pair<std::string, std::int64_t>>{{"5", 5},
+                                                           {"5.0", 5},
+                                                           {"5e0", 5},
+                                                           {"0.15E+2", 15},
+                                                           {"120e-1", 12},
+                                                           {"-0.0e5", 0},
+                                                           {"0e99999999999999999999", 0},
+                                                           {"9223372036854775807", max},
+                                                           {"-9223372036854775808", min},
+                                                           {"-9223372036854775808.000", min},
+                                                           {"9.223372036854775807e18", max},
+                                                           {"2.0 \r", 2}}) {
+        SCOPED_TRACE(text);
+        const auto decoded = decoder.decode(line(text));
+        ASSERT_TRUE(decoded.has_value()) << decoded.error().description();
+        EXPECT_EQ(*decoded,
+                  with(Kind::modifiers, [&](TouchMessage& m) { m.modifiers = expected; }));
+    }
+    for (const std::string text :
+         {"1.5", "5.0000000000000001", "1e-1", "9223372036854775808", "9223372036854775808.0",
+          "-9223372036854775809", "-9223372036854775809.0", "1e19", "1e400", R"("5")", "true", "5x",
+          "-", "05"}) {
+        SCOPED_TRACE(text);
+        const auto decoded = decoder.decode(line(text));
+        ASSERT_FALSE(decoded.has_value());
+        EXPECT_FALSE(decoded.error().description().empty());
+    }
+}
 
 TEST(TouchMessageDecoder, Decode_NegativeZeroDelta_KeepsSign) {
     TouchMessageDecoder decoder;

@@ -84,10 +84,6 @@ const Encoding encodings[] = {
 INSTANTIATE_TEST_SUITE_P(Conformance, EncodeExactly, testing::ValuesIn(encodings),
                          [](const auto& test) { return test.param.name; });
 
-TEST(TouchMessageEncoding, Line_Rejected_IsTwentyBytes) {
-    EXPECT_EQ(with(Kind::rejected, [](TouchMessage&) {}).line()->size(), 20U);
-}
-
 struct Unencodable {
     std::string name;
     TouchMessage message;

@@ -15,23 +15,28 @@ namespace {
 
 using Kind = TouchMessage::Kind;
 
-const std::vector<double> trickyDoubles = {
-    -0.0,
-    0.0,
-    1e-300,
-    0.1,
-    -2.5,
-    1.0 / 3.0,
-    std::numeric_limits<double>::max(),
-    std::numeric_limits<double>::lowest(),
-    std::numeric_limits<double>::denorm_min(),
-    -std::numeric_limits<double>::denorm_min(),
-    2.2250738585072009e-308, // largest denormal
-    std::numeric_limits<double>::min(),
-    9007199254740993.0,
-    1e21,
-    123456.789e-7,
-};
+// Each value also appears negated.
+const std::vector<double> trickyDoubles = [] {
+    std::vector<double> values = {
+        0.0,
+        1e-300,
+        0.1,
+        2.5,
+        1.0 / 3.0,
+        std::numeric_limits<double>::max(),
+        std::numeric_limits<double>::denorm_min(),
+        2.2250738585072009e-308, // largest denormal
+        std::numeric_limits<double>::min(),
+        9007199254740993.0,
+        1e21,
+        123456.789e-7,
+    };
+    const std::size_t count = values.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        values.push_back(-values[i]);
+    }
+    return values;
+}();
 
 std::string everyControlCharacter() {
     std::string text;
@@ -114,22 +119,6 @@ TEST(TouchMessageRoundTrip, LineThenDecode_EveryKindAndFieldCombination_GivesEqu
                         sameBits(decoded->value, original.value))
                 << json;
         }
-    }
-}
-
-TEST(TouchMessageRoundTrip, LineThenDecode_EveryTrickyDouble_KeepsExactBits) {
-    TouchMessageDecoder decoder;
-    for (const double d : trickyDoubles) {
-        TouchMessage original;
-        original.kind = Kind::move;
-        original.dx = d;
-        original.dy = -d;
-        const auto line = original.line();
-        ASSERT_TRUE(line);
-        const auto decoded = decoder.decode(std::string_view(*line).substr(0, line->size() - 1));
-        ASSERT_TRUE(decoded.has_value()) << *line;
-        EXPECT_TRUE(sameBits(decoded->dx, d)) << *line;
-        EXPECT_TRUE(sameBits(decoded->dy, -d)) << *line;
     }
 }
 

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -40,12 +41,13 @@ struct ReceiverHarness {
     std::vector<PublishedField> notifications;
 
     static constexpr const char* clientID = "6A1F0C55-3B3E-4D8A-9C1E-0F5E2B7A9D41";
+    static inline const std::string move1 = "{\"kind\":\"move\",\"dx\":1,\"dy\":0}\n";
 
     ReceiverHarness() { build(); }
 
-    // A new receiver on the current fakes (after a test has changed which ones it gets).
-    void build() {
-        receiver = TouchReceiver::create(ReceiverPlatform{
+    // The current fakes, for a test that builds a receiver of its own from them.
+    ReceiverPlatform platform() const {
+        return ReceiverPlatform{
             .listeners = listeners,
             .trust = trust,
             .events = events,
@@ -54,7 +56,12 @@ struct ReceiverHarness {
             .random = codeRandom,
             .pairingStorage = PairingStorage{secrets, defaults, tokenRandom},
             .bluetooth = peripherals,
-        });
+        };
+    }
+
+    // A new receiver on the current fakes (after a test has changed which ones it gets).
+    void build() {
+        receiver = TouchReceiver::create(platform());
         receiver->addObserver([this](PublishedField field) { notifications.push_back(field); });
     }
 
@@ -86,6 +93,12 @@ struct ReceiverHarness {
 
     void complete(FakeConnection& connection, ReceivedChunk chunk) {
         connection.completeReceive(std::move(chunk));
+        run();
+    }
+
+    // The phone closed the connection.
+    void drop(FakeConnection& connection) {
+        connection.reportState(ConnectionState::cancelled);
         run();
     }
 
@@ -173,6 +186,21 @@ struct ReceiverHarness {
             ADD_FAILURE() << "notified bytes without a newline: " << joined;
         }
         return result;
+    }
+
+    std::size_t movesPosted() const {
+        const auto posted = events->posted();
+        return static_cast<std::size_t>(
+            std::count_if(posted.begin(), posted.end(), [](const SyntheticEvent& event) {
+                const auto* mouse = std::get_if<MouseEvent>(&event.body);
+                return mouse && mouse->type == MouseEventType::mouseMoved;
+            }));
+    }
+
+    // The release of a button held at the fake pointer's location.
+    static SyntheticEvent leftUp(EventFlags flags) {
+        return SyntheticEvent{
+            MouseEvent{MouseEventType::leftMouseUp, Point{100, 100}, MouseButton::left}, flags};
     }
 
     std::string hostID() const {
