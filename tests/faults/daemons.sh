@@ -27,9 +27,8 @@ scenario_secret_service_gone() {
         string:org.freedesktop.secrets | awk '{print $2}')
     [[ $keyring_pid =~ ^[0-9]+$ ]] || fail "no keyring process found"
     kill -KILL "$keyring_pid"
-    wait_for 10 "the keyring to leave the bus" bash -c '! dbus-send --session --print-reply \
-        --dest=org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus.GetNameOwner \
-        string:org.freedesktop.secrets'
+    keyring_gone() { ! keyring_on_bus; }
+    wait_for 10 "the keyring to leave the bus" keyring_gone
 
     log "a new pairing cannot be saved"
     wait_line_count "status: Ready for pairing" 2
@@ -52,11 +51,7 @@ scenario_secret_service_gone() {
     [[ $(last_value running) == true ]] || fail "the receiver stopped"
 
     log "the keyring comes back"
-    printf pw | gnome-keyring-daemon --foreground --unlock --components=secrets \
-        >>"$work/keyring.log" 2>&1 &
-    pids+=($!)
-    wait_for 15 "gnome-keyring" dbus-send --session --print-reply --dest=org.freedesktop.DBus \
-        /org/freedesktop/DBus org.freedesktop.DBus.GetNameOwner string:org.freedesktop.secrets
+    start_keyring
     wait_line_count "status: Ready for pairing" 4
     phone --code "$(current_code)" --client-id "$(new_client_id)" </dev/null >"$work/phone4.out"
     # The store drops the dead keyring's connection when a call fails, so this reaches the new one.
@@ -85,7 +80,7 @@ scenario_x_display_gone() {
     namespace_pid=$(ps -o ppid= -p "$PPID" | tr -d ' ')
     xvfb_pid=$(pgrep -P "$namespace_pid" -x Xvfb) || fail "no Xvfb under the harness"
     kill -TERM "$xvfb_pid"
-    timeout 10 tail --pid="$xvfb_pid" -f /dev/null || fail "Xvfb did not stop"
+    ended 10 "$xvfb_pid" || fail "Xvfb did not stop"
 
     log "the next input ends the connection with the status and a new code"
     echo "move 10 10" >&8

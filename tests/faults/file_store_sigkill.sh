@@ -12,11 +12,9 @@ build=$(cd "$1" && pwd)
 kills=$2
 writer="$build/tests/faults/corvane-fault-writer"
 
-log() { echo "[faults:file-store-sigkill] $*" >&2; }
-fail() {
-    log "FAIL: $*"
-    exit 1
-}
+log_tag=faults:file-store-sigkill
+# shellcheck source=tests/support/harness.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/harness.sh"
 
 [[ -x $writer ]] || fail "build corvane-fault-writer first"
 work=$(mktemp -d /tmp/corvane-faults-sigkill.XXXXXX)
@@ -34,7 +32,10 @@ landed_old=0
 landed_new=0
 idle_kills=0
 most_strays=0
-strays() { find "$folder" -name '.pending~*' 2>/dev/null | wc -l; }
+# Until a write gets far enough to create the folder there is nothing to count (and find fails).
+strays() { if [[ -d $folder ]]; then find "$folder" -name '.pending~*' | wc -l; else echo 0; fi; }
+# A kill may land before the writer's output is even redirected.
+: >"$progress"
 for ((kill = 1; kill <= kills; ++kill)); do
     "$writer" write "$folder" $((held + 1)) >"$progress" 2>"$work/writer.err" &
     writer_pid=$!

@@ -71,7 +71,7 @@ measure_window() {
     figure "window $label RssAnon" "$(anon "$window_pid")"
     figure "window $label Pss" "$(pss "$window_pid")"
     kill -TERM "$window_pid"
-    timeout 10 tail --pid="$window_pid" -f /dev/null || fail "the window ignored SIGTERM"
+    ended 10 "$window_pid" || fail "the window ignored SIGTERM"
 }
 
 [[ $scenario == memory ]] || fail "unknown measurement $scenario"

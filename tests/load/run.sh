@@ -27,13 +27,11 @@ while (($#)); do
     shift
 done
 build=$(cd "$build" && pwd)
+corvane="$build/src/app/corvane"
 scenarios=(refuse flood overlong silent vanish)
-
-log() { echo "[load:$scenario] $*" >&2; }
-fail() {
-    log "FAIL: $*"
-    exit 1
-}
+log_tag="load:$scenario"
+# shellcheck source=tests/support/harness.sh
+source "$here/../support/harness.sh"
 
 # Bounded and full figures per scenario: driver options and the time the whole run may take.
 driver_options() {
@@ -69,91 +67,39 @@ if [[ $scenario == all ]]; then
 fi
 [[ " ${scenarios[*]} " == *" $scenario "* ]] || fail "unknown scenario (${scenarios[*]}, all)"
 
-# wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND until it succeeds.
-wait_for() {
-    local deadline=$((SECONDS + $1)) what=$2
-    shift 2
-    until "$@" >/dev/null 2>&1; do
-        ((SECONDS < deadline)) || fail "no $what within the time allowed"
-        sleep 0.1
-    done
-}
-
-started=()
-stop_started() {
-    local pid index
-    for ((index = ${#started[@]} - 1; index >= 0; index--)); do
-        pid=${started[index]}
-        kill -TERM "$pid" 2>/dev/null || continue
-        timeout 5 tail --pid="$pid" -f /dev/null || kill -KILL "$pid" 2>/dev/null || true
-    done
-    started=()
-}
-
 # ---------------------------------------------------------------- outer: a namespace of its own
 if [[ $phase == outer ]]; then
-    corvane="$build/src/app/corvane"
     [[ -x $corvane ]] || fail "build the corvane target in $build first"
-    if [[ $(id -u) -ne 0 ]]; then
-        log "SKIP: needs root for its network namespaces"
-        exit 77
-    fi
-    work=$(mktemp -d /tmp/corvane-load.XXXXXX)
-    trap 'rm -rf "$work"' EXIT
+    skip_unless_root
     args=(--build "$build" --phase inner "$scenario")
     $long && args+=(--long)
-    status=0
-    CORVANE_LOAD_WORK=$work timeout -k 10 "$(time_limit)" unshare --net -- bash "$0" "${args[@]}" ||
-        status=$?
-    if ((status != 0)); then
-        for file in "$work"/*.log "$work"/*.out; do
-            [[ -s $file ]] && { echo "---- $file" && tail -20 "$file"; }
-        done
-    fi
-    exit "$status"
+    run_isolated load 20 timeout -k 10 "$(time_limit)" unshare --net -- bash "$0" "${args[@]}"
 fi
 
 # ---------------------------------------------------------------- inner: display, receiver, phones
-work=$CORVANE_LOAD_WORK
+work=$CORVANE_TEST_WORK
 trap stop_started EXIT
 # The outer timeout's TERM must reach the EXIT trap, so that nothing outlives the run.
 trap 'exit 143' TERM
 ip link set lo up
 
-exec 9>"$work/display"
-Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-started+=($!)
-wait_for 15 "X display number" test -s "$work/display"
-DISPLAY=":$(cat "$work/display")"
-export DISPLAY
-wait_for 15 "X display" xdpyinfo
-
+start_xvfb 15
 # Only this run's own state: no desktop session, no system bus (so no Bluetooth and no DNS-SD,
 # which the TCP side does not need), pairings in a file that disappears with the run.
-unset DBUS_SESSION_BUS_ADDRESS
-export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-system-bus"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+without_buses
+private_home
 
-output="$work/corvane.out"
-mkfifo "$work/commands"
-CORVANE_INPUT=xtest CORVANE_SECRETS=file \
-    "$build/src/app/corvane" --headless <"$work/commands" >"$output" 2>"$work/corvane.log" &
-corvane_pid=$!
-started+=("$corvane_pid")
-exec 7>"$work/commands"
-wait_for 20 "\"status: Ready for pairing\"" grep -qxF "status: Ready for pairing" "$output"
+start_corvane file
+wait_line_count "status: Ready for pairing" 1
 
-driver=(python3 "$here/load_driver.py" "$scenario" --pid "$corvane_pid" --output "$output")
+driver=(python3 "$here/load_driver.py" "$scenario" --pid "$corvane_pid" --output "$corvane_out")
 read -ra options <<<"$(driver_options)"
 if [[ $scenario == vanish ]]; then
     # The phone lives in a second namespace behind a veth pair, so that its packets can be
     # dropped at its end while the receiver's link stays up, as when a phone leaves Wi-Fi.
     unshare --net sleep infinity &
     phone_ns=$!
-    started+=("$phone_ns")
+    pids+=("$phone_ns")
     own_namespace() { [[ $(readlink "/proc/$phone_ns/ns/net") != $(readlink /proc/self/ns/net) ]]; }
     wait_for 5 "phone namespace" own_namespace
     ip link add load-receiver type veth peer name load-phone netns "$phone_ns"
@@ -167,13 +113,12 @@ fi
 log "$(driver_options)"
 "${driver[@]}" "${options[@]}" >"$work/driver.out" &
 driver_pid=$!
-started+=("$driver_pid")
+pids+=("$driver_pid")
 if ! wait "$driver_pid"; then
     verdict=$(tail -1 "$work/driver.out")
     fail "${verdict#FAIL: }"
 fi
 
-echo quit >&7
-timeout 10 tail --pid="$corvane_pid" -f /dev/null || fail "corvane ignored quit"
-wait "$corvane_pid" || fail "corvane exited with $?"
+command_corvane quit
+exits_cleanly "$corvane_pid" quit
 echo "load $scenario$($long && echo ' (long)'): $(tail -1 "$work/driver.out")"

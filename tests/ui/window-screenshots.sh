@@ -7,18 +7,21 @@
 #
 # It re-executes itself in its own network and mount namespaces, so port 55440 is free, nothing is
 # advertised outside and the X server's socket is nobody else's; storage and the system bus point
-# at a temporary folder. Each step is
-# checked by what changes outside the program (the listening port, the window's size, the dot's
-# colour, a new window), never by waiting and hoping. Exits 77 when no namespace can be made.
+# at a temporary folder. Each step is checked by what changes outside the program (the listening
+# port, the window's size, the dot's colour, a new window), never by waiting and hoping. Exits 77
+# when no namespace can be made.
 set -euo pipefail
 
 corvane=$(realpath "$1")
 out=$2
 phase=${3:-outer}
+log_tag=window-screenshots
+# shellcheck source=tests/support/harness.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/harness.sh"
 
 if [[ $phase == outer ]]; then
-    for tool in Xvfb xdotool xwininfo import identify compare convert ss ip unshare timeout; do
-        command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed" >&2; exit 1; }
+    for tool in Xvfb xdpyinfo xdotool xwininfo import identify compare convert ss ip unshare timeout; do
+        command -v "$tool" >/dev/null || fail "$tool is not installed"
     done
     mkdir -p "$out"
     out=$(cd "$out" && pwd)
@@ -28,10 +31,10 @@ if [[ $phase == outer ]]; then
         namespace+=(--map-root-user)
     fi
     if ! "${namespace[@]}" true 2>/dev/null; then
-        echo "SKIP: cannot create network and mount namespaces" >&2
+        log "SKIP: cannot create network and mount namespaces"
         exit 77
     fi
-    exec timeout -k 5 100 "${namespace[@]}" -- bash "$0" "$corvane" "$out" namespace
+    run_isolated window 40 timeout -k 5 100 "${namespace[@]}" -- bash "$0" "$corvane" "$out" namespace
 fi
 
 port=55440
@@ -42,46 +45,8 @@ help_title="Corvane Companion Help"
 running_green="#34c759"
 destructive_red="#c4261d"
 
-work=$(mktemp -d)
-xvfb_pid=""
-corvane_pid=""
-
-cleanup() {
-    if [[ -n $corvane_pid ]]; then kill -KILL "$corvane_pid" 2>/dev/null || true; fi
-    if [[ -n $xvfb_pid ]]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    if [[ -s $work/xvfb.log ]]; then
-        echo "---- Xvfb's output" >&2
-        tail -20 "$work/xvfb.log" >&2
-    fi
-    if [[ -s $work/corvane.log ]]; then
-        echo "---- corvane's output" >&2
-        tail -40 "$work/corvane.log" >&2
-    fi
-    exit 1
-}
-
-# wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND until it succeeds.
-wait_for() {
-    local seconds=$1 what=$2
-    shift 2
-    local deadline=$((SECONDS + seconds))
-    until "$@" >/dev/null 2>&1; do
-        ((SECONDS < deadline)) || fail "timed out waiting for $what"
-        if [[ -n $corvane_pid ]] && ! kill -0 "$corvane_pid" 2>/dev/null; then
-            fail "corvane exited while waiting for $what"
-        fi
-        sleep 0.1
-    done
-}
+work=$CORVANE_TEST_WORK
+trap stop_started EXIT
 
 # Polled rather than --sync: a window that vanishes mid-search makes xdotool fail.
 window_titled() {
@@ -131,24 +96,15 @@ ip link set lo up
 mkdir -p /tmp/.X11-unix
 mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-wait_for 10 "Xvfb" test -s "$work/display"
-
-DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY
-export HOME="$work/home"
-export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache"
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
+start_xvfb 10
+private_home
 export CORVANE_INPUT=xtest CORVANE_SECRETS=file QT_QPA_PLATFORM=xcb
-# No system bus: BlueZ and Avahi stay unreachable instead of reaching the host's daemons.
-export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-system-bus"
-unset DBUS_SESSION_BUS_ADDRESS
+without_buses
 
 "$corvane" >"$work/corvane.log" 2>&1 &
 corvane_pid=$!
+pids+=("$corvane_pid")
+watched_pid=$corvane_pid
 
 # Stopped: nothing starts by itself.
 wait_for 20 "a window titled \"$title\"" has_window "$title"
@@ -184,9 +140,5 @@ help_width=$(identify -format "%w" "$out/help.png")
 
 # SIGTERM stops the receiver and ends the program cleanly.
 kill -TERM "$corvane_pid"
-status=0
-timeout 10 tail --pid="$corvane_pid" -f /dev/null || fail "corvane did not exit within 10 s of SIGTERM"
-wait "$corvane_pid" || status=$?
-corvane_pid=""
-((status == 0)) || fail "corvane exited with $status after SIGTERM"
+exits_cleanly "$corvane_pid" SIGTERM
 echo "corvane exited 0 after SIGTERM"

@@ -5,7 +5,8 @@
 #   bluetooth-pairing  a central pairs with the code over GATT, moves the pointer and leaves
 #   no-bluez           nothing owns org.bluez: Bluetooth is reported unavailable, TCP still pairs
 #
-# Everything else it uses (work, corvane_out, start_corvane, phone...) is endtoend.sh's.
+# Everything else it uses (work, corvane_out, start_corvane, phone...) is endtoend.sh's or
+# tests/support/harness.sh's.
 # shellcheck shell=bash disable=SC2154
 
 fake_bluez="$here/../bluez/fake_bluez.py"
@@ -84,9 +85,6 @@ wait_pointer() {
 
 milliseconds() { echo $(($(date +%s%N) / 1000000)); }
 
-# The last line the runner printed for FIELD.
-last_line() { grep "^$1: " "$corvane_out" | tail -1; }
-
 # refused_write DEVICE OFFSET TEXT: one write that must be answered "write not permitted".
 refused_write() {
     bluez write "$1" "$mtu" "$2" "$(hex_of "$3")"
@@ -114,8 +112,8 @@ scenario_bluetooth_pairing() {
     wait_line_count "status: Ready for pairing" 1
     wait_line_count "bluetooth: Starting Bluetooth advertising…" 1
     wait_for 20 "the GATT application and advertisement" advertising
-    [[ $(last_line bluetooth) == "bluetooth: Starting Bluetooth advertising…" ]] ||
-        fail "Bluetooth went on to '$(last_line bluetooth)'"
+    [[ $(last_value bluetooth) == "Starting Bluetooth advertising…" ]] ||
+        fail "Bluetooth went on to '$(last_value bluetooth)'"
     wait_for 20 "the DNS-SD service" browse_field --txt-id
     local txt_id code
     txt_id=$(browse_field --txt-id)
@@ -126,15 +124,14 @@ scenario_bluetooth_pairing() {
     bluez_ok connect phone
     bluez_ok subscribe phone "$mtu"
     local client_id token
-    client_id=$(python3 -c 'import uuid; print(str(uuid.uuid4()).upper())')
+    client_id=$(new_client_id)
     central_send phone "{\"kind\":\"hello\",\"code\":\"$code\",\"clientID\":\"$client_id\"}"$'\n'
     central_replies phone 2 >"$work/central1.out"
     python3 "$here/check_reply.py" accepted --host-id "$txt_id" --token <"$work/central1.out" ||
         fail "Bluetooth pairing not accepted"
     [[ $(wc -l <"$work/central1.out") -eq 1 ]] || fail "more than one reply to one hello"
     wait_line_count "status: Touch device connected over Bluetooth" 1
-    token=$(python3 -c 'import json,sys; print(json.load(sys.stdin)["token"])' \
-        <"$work/central1.out")
+    token=$(reply_token "$work/central1.out")
     grep -qF "\"$client_id\":\"$token\"" "$XDG_DATA_HOME"/corvane/*.secret ||
         fail "the pairing was not stored: $(cat "$XDG_DATA_HOME"/corvane/*.secret)"
 
@@ -156,8 +153,8 @@ scenario_bluetooth_pairing() {
         fail "a second hello was not rejected"
     pointer_at 135 125 || fail "refused input moved the pointer: $(xdotool getmouselocation)"
     tcp_refused "$code"
-    [[ $(last_line status) == "status: Touch device connected over Bluetooth" ]] ||
-        fail "the refused TCP phone changed the status to '$(last_line status)'"
+    [[ $(last_value status) == "Touch device connected over Bluetooth" ]] ||
+        fail "the refused TCP phone changed the status to '$(last_value status)'"
 
     log "the central leaves"
     local codes_before
@@ -175,8 +172,7 @@ scenario_bluetooth_pairing() {
     command_corvane stop
     wait_line_count "bluetooth: Bluetooth stopped" 1
     wait_for 10 "the application and advertisement to be withdrawn" withdrawn
-    command_corvane quit
-    timeout 10 tail --pid="$corvane_pid" -f /dev/null || fail "corvane ignored quit"
+    quit_corvane
     bluez_ok quit
 }
 
@@ -193,7 +189,7 @@ scenario_no_bluez() {
     xdotool mousemove 100 100
     wait_pointer 100 100
     local client_id
-    client_id=$(python3 -c 'import uuid; print(str(uuid.uuid4()).upper())')
+    client_id=$(new_client_id)
     printf 'move 30 20\n' | phone --code "$(current_code)" --client-id "$client_id" \
         >"$work/phone1.out"
     python3 "$here/check_reply.py" accepted --host-id "$txt_id" --token <"$work/phone1.out" ||
@@ -204,7 +200,6 @@ scenario_no_bluez() {
     start_fake_bluez
     wait_line_count "bluetooth: Starting Bluetooth advertising…" 1
     wait_for 20 "the GATT application and advertisement" advertising
-    command_corvane quit
-    timeout 10 tail --pid="$corvane_pid" -f /dev/null || fail "corvane ignored quit"
+    quit_corvane
     bluez_ok quit
 }

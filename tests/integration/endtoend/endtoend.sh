@@ -14,66 +14,37 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 scenario=$2
 phase=${3:-outer}
-here=$(cd "$(dirname "$0")" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 corvane="$build/src/app/corvane"
 touch_tool="$build/tools/corvane-touch/corvane-touch"
 port=55440
+log_tag="endtoend:$scenario"
 
-log() { echo "[endtoend:$scenario] $*" >&2; }
-fail() {
-    log "FAIL: $*"
-    exit 1
-}
-
-# wait_for SECONDS DESCRIPTION COMMAND...: polls COMMAND until it succeeds.
-wait_for() {
-    local seconds=$1 what=$2
-    shift 2
-    local deadline=$((SECONDS + seconds))
-    until "$@" >/dev/null 2>&1; do
-        ((SECONDS < deadline)) || fail "timed out waiting for $what"
-        sleep 0.1
-    done
-}
-
-pids=()
-stop_started() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill -TERM "$pid" 2>/dev/null || true
-    done
-    for pid in "${pids[@]}"; do
-        for _ in $(seq 50); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -KILL "$pid" 2>/dev/null || true
-    done
-    pids=()
-}
+# shellcheck source=tests/support/harness.sh
+source "$here/../../support/harness.sh"
 
 # ---------------------------------------------------------------- outer: enter the namespaces
 if [[ $phase == outer ]]; then
     [[ -x $corvane && -x $touch_tool ]] || fail "build corvane and corvane-touch first"
-    if [[ $(id -u) -ne 0 ]]; then
-        log "SKIP: needs root for its network and mount namespaces"
-        exit 77
-    fi
-    work=$(mktemp -d /tmp/corvane-endtoend.XXXXXX)
-    trap 'rm -rf "$work"' EXIT
-    export CORVANE_E2E_WORK=$work
-    status=0
-    timeout -k 10 300 unshare --net --mount --propagation private -- \
-        bash "$0" "$build" "$scenario" namespace || status=$?
-    if ((status != 0)); then
-        for file in "$work"/*.log "$work"/*.out; do
-            [[ -s $file ]] && { echo "---- $file"; tail -40 "$file"; }
-        done
-    fi
-    exit "$status"
+    skip_unless_root
+    run_isolated endtoend 40 timeout -k 10 300 unshare --net --mount --propagation private -- \
+        bash "$0" "$build" "$scenario" namespace
 fi
 
-work=$CORVANE_E2E_WORK
+work=$CORVANE_TEST_WORK
+
+# The daemon is started in the namespace phase; scenarios restart it (avahi_pid is exported).
+start_avahi() {
+    avahi-daemon -f "$work/avahi-daemon.conf" --no-drop-root --no-chroot --no-rlimits \
+        >>"$work/avahi-daemon.log" 2>&1 &
+    avahi_pid=$!
+    pids+=("$avahi_pid")
+    wait_for 15 "avahi-daemon" avahi-browse -at
+}
+stop_avahi() {
+    kill -TERM "$avahi_pid"
+    ended 10 "$avahi_pid" || kill -KILL "$avahi_pid"
+}
 
 # ---------------------------------------------------------------- namespace: the machine's daemons
 if [[ $phase == namespace ]]; then
@@ -124,26 +95,9 @@ ratelimit-burst=1000
 publish-hinfo=no
 publish-workstation=no
 CONF
-    start_avahi() {
-        avahi-daemon -f "$work/avahi-daemon.conf" --no-drop-root --no-chroot --no-rlimits \
-            >>"$work/avahi-daemon.log" 2>&1 &
-        avahi_pid=$!
-        pids+=("$avahi_pid")
-        wait_for 15 "avahi-daemon" avahi-browse -at
-    }
-    stop_avahi() {
-        kill -TERM "$avahi_pid"
-        timeout 10 tail --pid="$avahi_pid" -f /dev/null || kill -KILL "$avahi_pid"
-    }
-    export -f start_avahi stop_avahi
     start_avahi
 
-    exec 9>"$work/xvfb.display"
-    Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    pids+=($!)
-    wait_for 15 "Xvfb" test -s "$work/xvfb.display"
-    export DISPLAY=":$(cat "$work/xvfb.display")"
-    wait_for 15 "the X display" xdpyinfo
+    start_xvfb 15
 
     export avahi_pid
     dbus-run-session -- bash "$0" "$build" "$scenario" session
@@ -152,36 +106,30 @@ fi
 
 # ---------------------------------------------------------------- session: keyring, corvane, phone
 trap stop_started EXIT
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime"
-export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+private_home
 
-printf pw | gnome-keyring-daemon --foreground --unlock --components=secrets \
-    >"$work/keyring.log" 2>&1 &
-pids+=($!)
-wait_for 15 "gnome-keyring" dbus-send --session --print-reply --dest=org.freedesktop.DBus \
-    /org/freedesktop/DBus org.freedesktop.DBus.GetNameOwner string:org.freedesktop.secrets
+keyring_on_bus() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.GetNameOwner string:org.freedesktop.secrets
+}
+start_keyring() {
+    printf pw | gnome-keyring-daemon --foreground --unlock --components=secrets \
+        >>"$work/keyring.log" 2>&1 &
+    pids+=($!)
+    wait_for 15 "gnome-keyring" keyring_on_bus
+}
+start_keyring
 
-corvane_out="$work/corvane.out"
-# start_corvane [SECRETS]: corvane --headless with the given pairing store (default the keyring).
-start_corvane() {
-    rm -f "$work/commands"
-    mkfifo "$work/commands"
-    CORVANE_INPUT=xtest CORVANE_SECRETS=${1:-secret-service} \
-        "$corvane" --headless <"$work/commands" >"$corvane_out" 2>"$work/corvane.log" 5<&- 6<&- &
-    corvane_pid=$!
-    pids+=("$corvane_pid")
-    exec 7>"$work/commands"
+# The last value printed for a published field (status, code, running...).
+last_value() { grep "^$1: " "$corvane_out" | tail -1 | cut -c$((${#1} + 3))-; }
+current_code() { last_value code; }
+new_client_id() { python3 -c 'import uuid; print(str(uuid.uuid4()).upper())'; }
+reply_token() { head -1 "$1" | python3 -c 'import json,sys; print(json.load(sys.stdin)["token"])'; }
+
+quit_corvane() {
+    command_corvane quit
+    exits_cleanly "$corvane_pid" quit
 }
-command_corvane() { echo "$1" >&7; }
-# Lines printed so far that equal $1 exactly.
-count_lines() { grep -cxF -- "$1" "$corvane_out" || true; }
-wait_line_count() {
-    local line=$1 count=$2
-    wait_for 20 "\"$line\" (#$count)" bash -c "(( \$(grep -cxF -- '$line' '$corvane_out') >= $count ))"
-}
-current_code() { grep '^code: ' "$corvane_out" | tail -1 | cut -c7-; }
 
 # browse_field [--name NAME] --port|--txt-id: a field of our service as avahi-browse resolves it.
 browse_field() {
@@ -209,14 +157,14 @@ scenario_pairing() {
     sleep 0.5
     xdotool mousemove 100 100
     local client_id
-    client_id=$(python3 -c 'import uuid; print(str(uuid.uuid4()).upper())')
+    client_id=$(new_client_id)
     printf '%s\n' "move 30 20" "move 5 5" click rightClick middleClick "scroll 0 -100" \
         "modifiers 1" click "modifiers 0" "key undo" "navigate 1" |
         phone --code "$code" --client-id "$client_id" >"$work/phone1.out"
     python3 "$here/check_reply.py" accepted --host-id "$txt_id" --token <"$work/phone1.out" ||
         fail "first pairing not accepted"
     local token
-    token=$(head -1 "$work/phone1.out" | python3 -c 'import json,sys; print(json.load(sys.stdin)["token"])')
+    token=$(reply_token "$work/phone1.out")
 
     local location
     location=$(xdotool getmouselocation)
@@ -247,12 +195,8 @@ scenario_pairing() {
 
     log "SIGTERM"
     kill -TERM "$corvane_pid"
-    local status=0
-    timeout 10 tail --pid="$corvane_pid" -f /dev/null || fail "corvane ignored SIGTERM"
-    wait "$corvane_pid" || status=$?
-    ((status == 0)) || fail "corvane exited with $status after SIGTERM"
-    [[ $(grep '^status: ' "$corvane_out" | tail -1) == "status: Stopped" ]] ||
-        fail "last status is not Stopped"
+    exits_cleanly "$corvane_pid" SIGTERM
+    [[ $(last_value status) == Stopped ]] || fail "last status is not Stopped"
 }
 
 scenario_busy_port() {
@@ -262,8 +206,7 @@ scenario_busy_port() {
     start_corvane
     wait_line_count "status: Could not listen: Address already in use" 1
     grep -qx "running: true" "$corvane_out" && fail "running although the port is taken"
-    command_corvane quit
-    timeout 10 tail --pid="$corvane_pid" -f /dev/null || fail "corvane ignored quit"
+    quit_corvane
 }
 
 scenario_name_collision() {
@@ -281,8 +224,7 @@ scenario_name_collision() {
     stop_avahi
     start_avahi
     wait_for 30 "the service after the restart" browse_field --name-on-port "$port"
-    command_corvane quit
-    timeout 10 tail --pid="$corvane_pid" -f /dev/null || fail "corvane ignored quit"
+    quit_corvane
 }
 
 scenario_late_daemon() {
@@ -297,12 +239,14 @@ scenario_late_daemon() {
     printf '' | phone --code "$(current_code)" >"$work/phone1.out"
     python3 "$here/check_reply.py" accepted --host-id "$txt_id" --no-token <"$work/phone1.out" ||
         fail "code-only hello not accepted with the advertised host ID"
-    command_corvane quit
-    timeout 10 tail --pid="$corvane_pid" -f /dev/null || fail "corvane ignored quit"
+    quit_corvane
 }
 
+# shellcheck source=tests/integration/endtoend/bluetooth.sh
 source "$here/bluetooth.sh"
 
+# Sourced (by the fault scenarios): the helpers only.
+[[ ${BASH_SOURCE[0]} == "$0" ]] || return 0
 case $scenario in
 pairing) scenario_pairing ;;
 busy-port) scenario_busy_port ;;
