@@ -28,61 +28,54 @@ bool isGreen(const QColor& colour) {
     return colour.greenF() > 0.6 && colour.redF() < 0.4 && colour.blueF() < 0.5;
 }
 
-TEST(MainWindow, Launch_Stopped_ShowsStatusAndNoRunningLines) {
+// Every text in `shown` is on screen and none in `hidden`.
+void expectTexts(const WindowHarness& harness, const QStringList& shown,
+                 const QStringList& hidden) {
+    const QStringList texts = harness.visibleTexts();
+    for (const QString& text : shown) {
+        EXPECT_TRUE(texts.contains(text))
+            << text.toStdString() << " missing from " << texts.join('|').toStdString();
+    }
+    for (const QString& text : hidden) {
+        EXPECT_FALSE(texts.contains(text)) << text.toStdString();
+    }
+}
+
+// Launched and after a stop alike: the status, the buttons, no running lines, the accent dot.
+void expectStopped(const WindowHarness& harness, const QStringList& alsoHidden = {}) {
+    expectTexts(harness, {"Corvane", "Stopped", "Start Receiver", "Forget Paired Devices", "Help"},
+                QStringList{"Pairing code", instruction, "Bluetooth stopped", "Stop Receiver",
+                            "Request Accessibility"} +
+                    alsoHidden);
+    EXPECT_TRUE(sameColour(dotColour(harness), lightAccent));
+}
+
+TEST(MainWindow, LaunchStartAndStop_ShowsRunningLinesOnlyWhileRunning) {
     WindowHarness harness;
     ASSERT_TRUE(harness.open());
-
     EXPECT_EQ(harness.window()->title(), "Corvane Companion");
-    const QStringList texts = harness.visibleTexts();
-    for (const char* shown :
-         {"Corvane", "Stopped", "Start Receiver", "Forget Paired Devices", "Help"}) {
-        EXPECT_TRUE(texts.contains(shown))
-            << shown << " missing from " << texts.join('|').toStdString();
-    }
-    for (const QString& absent :
-         {QStringLiteral("Pairing code"), instruction, QStringLiteral("Bluetooth stopped"),
-          QStringLiteral("Stop Receiver"), QStringLiteral("Request Accessibility")}) {
-        EXPECT_FALSE(texts.contains(absent)) << absent.toStdString();
-    }
-    EXPECT_TRUE(sameColour(dotColour(harness), lightAccent));
-
+    expectStopped(harness);
     QQuickItem* mark = harness.find("mark");
     EXPECT_TRUE(mark->isVisible());
     EXPECT_EQ(mark->size(), QSizeF(58, 58));
-}
-
-TEST(MainWindow, StartAndStop_TogglesRunningLines) {
-    WindowHarness harness;
-    ASSERT_TRUE(harness.open());
 
     harness.click("startStopButton");
     harness.readyListener();
     ASSERT_TRUE(harness.receiver.receiver->isRunning());
-
-    QStringList texts = harness.visibleTexts();
     const QString code = QString::fromStdString(harness.receiver.receiver->code());
     EXPECT_TRUE(QRegularExpression("^[0-9]{6}$").match(code).hasMatch()) << code.toStdString();
-    for (const QString& shown :
-         {QStringLiteral("Ready for pairing"), QStringLiteral("Pairing code"), code, instruction,
-          QString::fromStdString(harness.receiver.receiver->bluetoothStatus()),
-          QStringLiteral("Stop Receiver")}) {
-        EXPECT_TRUE(texts.contains(shown))
-            << shown.toStdString() << " missing from " << texts.join('|').toStdString();
-    }
-    EXPECT_FALSE(texts.contains("Start Receiver"));
+    expectTexts(harness,
+                {"Ready for pairing", "Pairing code", code, instruction,
+                 QString::fromStdString(harness.receiver.receiver->bluetoothStatus()),
+                 "Stop Receiver"},
+                {"Start Receiver"});
     EXPECT_TRUE(isGreen(dotColour(harness)));
     EXPECT_TRUE(harness.find("pairingCode")->property("selectByMouse").toBool());
 
     harness.click("startStopButton");
     EXPECT_FALSE(harness.receiver.receiver->isRunning());
-    texts = harness.visibleTexts();
-    EXPECT_TRUE(texts.contains("Start Receiver"));
-    EXPECT_TRUE(texts.contains("Stopped"));
-    EXPECT_FALSE(texts.contains("Pairing code"));
-    EXPECT_FALSE(texts.contains(instruction));
-    EXPECT_FALSE(texts.contains(code));
-    EXPECT_FALSE(texts.contains("Bluetooth stopped"));
-    EXPECT_TRUE(sameColour(dotColour(harness), lightAccent));
+    SCOPED_TRACE("after Stop");
+    expectStopped(harness, {code});
 }
 
 TEST(MainWindow, StartStop_StateChangedBeforeRedraw_ActsOnCurrentState) {
@@ -129,42 +122,31 @@ TEST(MainWindow, RequestAccessibility_ShownOnlyUntilTrusted) {
     EXPECT_TRUE(harness.visibleTexts().contains("Request Accessibility"));
 }
 
-TEST(MainWindow, Forget_Confirmed_ForgetsExactlyOnce) {
+TEST(MainWindow, Forget_CancelledOrEscapedCallsNothing_ConfirmedForgetsExactlyOnce) {
+    const QString question = QStringLiteral("Forget every paired iPhone and iPad?");
     WindowHarness harness;
     ASSERT_TRUE(harness.open());
 
     harness.click("forgetButton");
-    QStringList texts = harness.visibleTexts();
-    EXPECT_TRUE(texts.contains("Forget every paired iPhone and iPad?"));
-    EXPECT_TRUE(texts.contains("Devices will need the Mac's pairing code again."));
-    EXPECT_EQ(harness.receiver.secrets->removeCalls, 0) << "nothing is forgotten before confirming";
+    expectTexts(harness, {question, "Devices will need the Mac's pairing code again."}, {});
+    harness.click("forgetCancelButton");
+    expectTexts(harness, {}, {question});
+    EXPECT_FALSE(harness.window()->property("showingForgetConfirmation").toBool());
 
+    harness.click("forgetButton");
+    ASSERT_TRUE(harness.visibleTexts().contains(question));
+    QTest::keyClick(harness.window(), Qt::Key_Escape);
+    ASSERT_TRUE(WindowHarness::settle(harness.window()));
+    expectTexts(harness, {}, {question});
+    EXPECT_EQ(harness.receiver.secrets->removeCalls, 0);
+    EXPECT_EQ(harness.receiver.receiver->status(), "Stopped");
+
+    harness.click("forgetButton");
     harness.click("forgetConfirmButton");
     EXPECT_EQ(harness.receiver.secrets->removeCalls, 1);
     EXPECT_EQ(harness.receiver.receiver->status(), "Paired devices forgotten");
-    texts = harness.visibleTexts();
-    EXPECT_FALSE(texts.contains("Forget every paired iPhone and iPad?"));
-    EXPECT_TRUE(texts.contains("Paired devices forgotten"));
+    expectTexts(harness, {"Paired devices forgotten"}, {question});
     EXPECT_FALSE(harness.window()->property("showingForgetConfirmation").toBool());
-}
-
-TEST(MainWindow, Forget_CancelledOrEscaped_CallsNothing) {
-    WindowHarness harness;
-    ASSERT_TRUE(harness.open());
-
-    harness.click("forgetButton");
-    harness.click("forgetCancelButton");
-    EXPECT_FALSE(harness.visibleTexts().contains("Forget every paired iPhone and iPad?"));
-    EXPECT_FALSE(harness.window()->property("showingForgetConfirmation").toBool());
-
-    harness.click("forgetButton");
-    ASSERT_TRUE(harness.visibleTexts().contains("Forget every paired iPhone and iPad?"));
-    QTest::keyClick(harness.window(), Qt::Key_Escape);
-    ASSERT_TRUE(WindowHarness::settle(harness.window()));
-    EXPECT_FALSE(harness.visibleTexts().contains("Forget every paired iPhone and iPad?"));
-
-    EXPECT_EQ(harness.receiver.secrets->removeCalls, 0);
-    EXPECT_EQ(harness.receiver.receiver->status(), "Stopped");
 }
 
 // Puts a dark desktop palette in place for one test.
@@ -194,20 +176,7 @@ TEST(MainWindow, Appearance_Dark_StoppedDotTakesDarkAccent) {
     EXPECT_TRUE(isGreen(dotColour(harness)));
 }
 
-TEST(MainWindow, Resize_UserEnlarged_StateChangesKeepTheSize) {
-    WindowHarness harness;
-    ASSERT_TRUE(harness.open());
-    harness.window()->resize(800, 600);
-    ASSERT_TRUE(WindowHarness::settle(harness.window()));
-
-    harness.click("startStopButton");
-    harness.readyListener();
-    EXPECT_EQ(harness.window()->size(), QSize(800, 600));
-    harness.click("startStopButton");
-    EXPECT_EQ(harness.window()->size(), QSize(800, 600));
-}
-
-TEST(MainWindow, MinimumSize_CoversContentInEveryState) {
+TEST(MainWindow, Size_MinimumCoversContentInEveryState_UserSizeSurvivesStateChanges) {
     WindowHarness harness;
     ASSERT_TRUE(harness.open());
     QQuickWindow* window = harness.window();
@@ -232,6 +201,14 @@ TEST(MainWindow, MinimumSize_CoversContentInEveryState) {
     EXPECT_GT(window->minimumHeight(), stoppedHeight);
     EXPECT_GE(window->height(), window->minimumHeight());
     EXPECT_GE(window->width(), window->minimumWidth());
+
+    window->resize(800, 600);
+    ASSERT_TRUE(WindowHarness::settle(window));
+    harness.click("startStopButton");
+    EXPECT_EQ(window->size(), QSize(800, 600));
+    harness.click("startStopButton");
+    harness.readyListener();
+    EXPECT_EQ(window->size(), QSize(800, 600));
 }
 
 } // namespace

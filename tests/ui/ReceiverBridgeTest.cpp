@@ -25,21 +25,6 @@ TEST(ReceiverBridge, Start_EmitsEveryChangedField) {
     EXPECT_EQ(bridge.status(), QStringLiteral("Starting receiver…"));
 }
 
-TEST(ReceiverBridge, RequestAccessibility_PromptsThenStoresFreshAnswer) {
-    ReceiverHarness harness;
-    harness.trust->trusted = false;
-    harness.receiver->setHasAccessibility(false);
-    ReceiverBridge bridge(harness.receiver, harness.trust);
-    QSignalSpy changed(&bridge, &ReceiverBridge::hasAccessibilityChanged);
-    harness.trust->trustedAfterRequest = true;
-
-    bridge.requestAccessibility();
-
-    EXPECT_EQ(harness.trust->requests, 1);
-    EXPECT_TRUE(bridge.hasAccessibility());
-    EXPECT_EQ(changed.count(), 1);
-}
-
 TEST(ReceiverBridge, Destroyed_ReceiverChangesReachNoOne) {
     ReceiverHarness harness;
     { ReceiverBridge bridge(harness.receiver, harness.trust); }

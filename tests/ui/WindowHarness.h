@@ -15,6 +15,11 @@
 #include <memory>
 #include <optional>
 
+// Texts as text, not as bytes, in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace corvane::test {
 
 // The real window over a receiver on fakes, with ways to look at it and click it as a user does.

@@ -18,9 +18,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -47,54 +49,41 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
     return condition();
 }
 
-// A child process that is always stopped when the object goes away.
+// A child process with standard output on `stdoutFd` and standard error discarded, stopped
+// (killed if it lingers) when the object goes away.
 class ChildProcess {
 public:
-    // Starts `argv` with standard output on `stdoutFd` (or /dev/null) and standard error discarded.
-    static pid_t spawn(const std::vector<std::string>& argv, int stdoutFd) {
+    ChildProcess(const std::vector<std::string>& argv, int stdoutFd) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        if (stdoutFd >= 0) {
-            posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        }
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         std::vector<char*> args;
         for (const auto& arg : argv) {
             args.push_back(const_cast<char*>(arg.c_str()));
         }
         args.push_back(nullptr);
-        pid_t pid = -1;
-        if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-            pid = -1;
+        if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) {
+            pid_ = -1;
         }
         posix_spawn_file_actions_destroy(&actions);
-        return pid;
     }
-
-    explicit ChildProcess(pid_t pid = -1) : pid_(pid) {}
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-    ~ChildProcess() { stop(); }
 
-    void stop() {
+    ~ChildProcess() {
         if (pid_ <= 0) {
             return;
         }
         ::kill(pid_, SIGTERM);
-        const bool exited = waitFor([this] { return ::waitpid(pid_, nullptr, WNOHANG) != 0; }, 3s);
-        if (!exited) {
+        if (!waitFor([this] { return ::waitpid(pid_, nullptr, WNOHANG) != 0; }, 3s)) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        pid_ = -1;
     }
 
-    bool running() const { return pid_ > 0; }
-
 private:
-    pid_t pid_;
+    pid_t pid_ = -1;
 };
 
 // Xvfb on a display number it picks itself, so parallel runs never collide.
@@ -105,18 +94,14 @@ public:
         if (::pipe2(fds, O_CLOEXEC) != 0) {
             return;
         }
-        process_ = std::make_unique<ChildProcess>(
-            ChildProcess::spawn({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24",
-                                 "-nolisten", "tcp", "-noreset"},
-                                fds[1]));
+        process_.emplace(std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0",
+                                                  "1280x800x24", "-nolisten", "tcp", "-noreset"},
+                         fds[1]);
         ::close(fds[1]);
         std::string number;
         pollfd readable{fds[0], POLLIN, 0};
-        while (::poll(&readable, 1, 10000) == 1) {
-            char c = 0;
-            if (::read(fds[0], &c, 1) != 1 || c == '\n') {
-                break;
-            }
+        for (char c = 0;
+             ::poll(&readable, 1, 10000) == 1 && ::read(fds[0], &c, 1) == 1 && c != '\n';) {
             number += c;
         }
         ::close(fds[0]);
@@ -127,10 +112,10 @@ public:
 
     bool started() const { return !name_.empty(); }
     const std::string& name() const { return name_; }
-    void stop() { process_->stop(); }
+    void stop() { process_.reset(); }
 
 private:
-    std::unique_ptr<ChildProcess> process_;
+    std::optional<ChildProcess> process_;
     std::string name_;
 };
 
@@ -146,21 +131,11 @@ std::string runAndRead(const std::string& command) {
     return output;
 }
 
-struct MouseLocation {
-    int x = -1;
-    int y = -1;
-    bool operator==(const MouseLocation&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const MouseLocation& location) {
-    return out << "(" << location.x << ", " << location.y << ")";
-}
-
-MouseLocation xdotoolLocation(const std::string& display) {
+std::pair<int, int> xdotoolLocation(const std::string& display) {
     const std::string output =
         runAndRead("DISPLAY=" + display + " timeout 5 xdotool getmouselocation 2>/dev/null");
-    MouseLocation location;
-    std::sscanf(output.c_str(), "x:%d y:%d", &location.x, &location.y);
+    std::pair<int, int> location{-1, -1};
+    std::sscanf(output.c_str(), "x:%d y:%d", &location.first, &location.second);
     return location;
 }
 
@@ -186,12 +161,12 @@ public:
         const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         ::setenv("DISPLAY", display.c_str(), 1);
         // Line buffering, so that events reach the file while xinput still runs.
-        process_ = std::make_unique<ChildProcess>(
-            ChildProcess::spawn({"stdbuf", "-oL", "xinput", "test-xi2", "--root"}, fd));
+        process_.emplace(std::vector<std::string>{"stdbuf", "-oL", "xinput", "test-xi2", "--root"},
+                         fd);
         ::close(fd);
     }
     ~XiRecorder() {
-        process_->stop();
+        process_.reset();
         std::filesystem::remove(path_);
     }
 
@@ -224,13 +199,15 @@ public:
         return events;
     }
 
-    // The first event after `from` of this type and detail, once it has arrived.
-    std::optional<XiEvent> waitForEvent(const std::string& type, int detail,
-                                        std::size_t from = 0) const {
+    // From now on, waitForEvent looks only at events that arrive after this call.
+    void skipSoFar() { from_ = events().size(); }
+
+    // The first event of this type and detail, once it has arrived.
+    std::optional<XiEvent> waitForEvent(const std::string& type, int detail) const {
         std::optional<XiEvent> found;
         waitFor([&] {
             const auto all = events();
-            for (std::size_t i = from; i < all.size(); ++i) {
+            for (std::size_t i = from_; i < all.size(); ++i) {
                 if (all[i].type == type && all[i].detail == detail) {
                     found = all[i];
                     return true;
@@ -246,7 +223,8 @@ public:
 
 private:
     std::filesystem::path path_;
-    std::unique_ptr<ChildProcess> process_;
+    std::optional<ChildProcess> process_;
+    std::size_t from_ = 0;
 };
 
 class XTestInputIntegration : public ::testing::Test {
@@ -261,41 +239,21 @@ protected:
         input = *opened;
     }
 
+    void post(std::optional<SyntheticEvent> event, EventFlags flags = noFlags) {
+        ASSERT_TRUE(event);
+        event->flags = flags;
+        input->post(*event);
+    }
+
     void moveBy(double dx, double dy) {
         const auto at = input->pointerLocation();
         ASSERT_TRUE(at);
-        auto event = input->createMouseEvent(MouseEventType::mouseMoved, {at->x + dx, at->y + dy},
-                                             MouseButton::left);
-        ASSERT_TRUE(event);
-        input->post(*event);
+        post(input->createMouseEvent(MouseEventType::mouseMoved, {at->x + dx, at->y + dy},
+                                     MouseButton::left));
     }
 
-    void clickAtPointer(EventFlags flags) {
-        const Point at = *input->pointerLocation();
-        for (const auto type : {MouseEventType::leftMouseDown, MouseEventType::leftMouseUp}) {
-            auto event = input->createMouseEvent(type, at, MouseButton::left);
-            ASSERT_TRUE(event);
-            event->flags = flags;
-            input->post(*event);
-        }
-    }
-
-    void pressKey(std::uint16_t keyCode, EventFlags flags) {
-        for (const bool down : {true, false}) {
-            auto event = input->createKeyboardEvent(keyCode, down);
-            ASSERT_TRUE(event);
-            event->flags = flags;
-            input->post(*event);
-        }
-    }
-
-    void scroll(std::int32_t vertical, std::int32_t horizontal) {
-        auto event = input->createScrollWheelEvent(vertical, horizontal);
-        ASSERT_TRUE(event);
-        input->post(*event);
-    }
-
-    // Starts a recorder and waits until it sees events, so nothing posted later is missed.
+    // Starts a recorder and waits until it sees events, so nothing posted later is missed, and
+    // nothing posted before is taken for it.
     std::unique_ptr<XiRecorder> startRecorder() {
         auto recorder = std::make_unique<XiRecorder>(server->name());
         const bool listening = waitFor([&] {
@@ -304,6 +262,7 @@ protected:
             return !recorder->events().empty();
         });
         EXPECT_TRUE(listening) << "xinput test-xi2 shows no events";
+        recorder->skipSoFar();
         return recorder;
     }
 
@@ -317,70 +276,70 @@ TEST_F(XTestInputIntegration, OpenMissingDisplay_FailsWithItsName) {
     EXPECT_NE(result.error().description().find(":64999"), std::string::npos);
 }
 
-TEST_F(XTestInputIntegration, SubPixelMoves_AddUpOnScreen) {
+// Sub-pixel moves add up, large ones land exactly, and a pointer moved by someone else is where
+// the next move starts.
+TEST_F(XTestInputIntegration, Moves_LandOnScreenWhereTheyAddUpTo) {
     xdotoolMoveTo(server->name(), 100, 100);
     moveBy(0.3, -0.3);
-    EXPECT_EQ(xdotoolLocation(server->name()), (MouseLocation{100, 100}));
+    EXPECT_EQ(xdotoolLocation(server->name()), (std::pair{100, 100}));
     for (int i = 1; i < 10; ++i) {
         moveBy(0.3, -0.3);
     }
-    EXPECT_EQ(xdotoolLocation(server->name()), (MouseLocation{103, 97}));
+    EXPECT_EQ(xdotoolLocation(server->name()), (std::pair{103, 97}));
     const Point at = *input->pointerLocation();
     EXPECT_NEAR(at.x, 103.0, 1e-9);
     EXPECT_NEAR(at.y, 97.0, 1e-9);
-}
 
-TEST_F(XTestInputIntegration, LargeMoves_LandExactly) {
     xdotoolMoveTo(server->name(), 400, 400);
     moveBy(200, -200);
-    EXPECT_EQ(xdotoolLocation(server->name()), (MouseLocation{600, 200}));
-}
+    EXPECT_EQ(xdotoolLocation(server->name()), (std::pair{600, 200}));
 
-TEST_F(XTestInputIntegration, PointerMovedByOthers_NextMoveStartsFromThere) {
-    xdotoolMoveTo(server->name(), 100, 100);
     moveBy(0.4, 0.4);
     xdotoolMoveTo(server->name(), 300, 250);
     EXPECT_EQ(input->pointerLocation(), (Point{300, 250}));
     moveBy(0.4, 0.4);
-    EXPECT_EQ(xdotoolLocation(server->name()), (MouseLocation{300, 250}));
+    EXPECT_EQ(xdotoolLocation(server->name()), (std::pair{300, 250}));
 }
 
 TEST_F(XTestInputIntegration, CommandClick_ArrivesAsControlClick) {
     xdotoolMoveTo(server->name(), 200, 200);
     auto recorder = startRecorder();
-    const std::size_t before = recorder->events().size();
-    clickAtPointer(EventFlag::command);
-    const auto press = recorder->waitForEvent("ButtonPress", 1, before);
+    for (const auto type : {MouseEventType::leftMouseDown, MouseEventType::leftMouseUp}) {
+        post(input->createMouseEvent(type, *input->pointerLocation(), MouseButton::left),
+             EventFlag::command);
+    }
+    const auto press = recorder->waitForEvent("ButtonPress", 1);
     ASSERT_TRUE(press);
     EXPECT_EQ(press->effectiveModifiers & controlMask, controlMask);
-    EXPECT_TRUE(recorder->waitForEvent("KeyRelease", xKeycodeControl, before));
-    EXPECT_EQ(xdotoolLocation(server->name()), (MouseLocation{200, 200}));
+    EXPECT_TRUE(recorder->waitForEvent("KeyRelease", xKeycodeControl));
+    EXPECT_EQ(xdotoolLocation(server->name()), (std::pair{200, 200}));
 }
 
 TEST_F(XTestInputIntegration, Scroll_ArrivesAsWheelButtons) {
     auto recorder = startRecorder();
-    const std::size_t before = recorder->events().size();
-    scroll(40, 0);
-    const auto up = recorder->waitForEvent("ButtonPress", 4, before);
-    ASSERT_TRUE(up);
-    EXPECT_EQ(up->effectiveModifiers, 0u);
-    scroll(-40, 0);
-    EXPECT_TRUE(recorder->waitForEvent("ButtonPress", 5, before));
-    scroll(0, 40);
-    EXPECT_TRUE(recorder->waitForEvent("ButtonPress", 6, before));
-    scroll(0, -40);
-    EXPECT_TRUE(recorder->waitForEvent("ButtonPress", 7, before));
+    // Vertical and horizontal amounts, and the X button for each direction.
+    for (const auto& [vertical, horizontal, button] :
+         {std::tuple{40, 0, 4}, std::tuple{-40, 0, 5}, std::tuple{0, 40, 6},
+          std::tuple{0, -40, 7}}) {
+        SCOPED_TRACE(button);
+        post(input->createScrollWheelEvent(vertical, horizontal));
+        const auto press = recorder->waitForEvent("ButtonPress", button);
+        ASSERT_TRUE(press);
+        EXPECT_EQ(press->effectiveModifiers, 0u);
+    }
 }
 
 TEST_F(XTestInputIntegration, Undo_ArrivesAsControlZ_AndLeavesNoModifierBehind) {
     auto recorder = startRecorder();
-    const std::size_t before = recorder->events().size();
-    pressKey(VirtualKey::z, EventFlag::command);
-    pressKey(VirtualKey::space, noFlags);
-    const auto z = recorder->waitForEvent("KeyPress", xKeycodeZ, before);
+    for (const auto& [key, flags] :
+         {std::pair{VirtualKey::z, EventFlag::command}, std::pair{VirtualKey::space, noFlags}}) {
+        post(input->createKeyboardEvent(key, true), flags);
+        post(input->createKeyboardEvent(key, false), flags);
+    }
+    const auto z = recorder->waitForEvent("KeyPress", xKeycodeZ);
     ASSERT_TRUE(z);
     EXPECT_EQ(z->effectiveModifiers & controlMask, controlMask);
-    const auto space = recorder->waitForEvent("KeyPress", xKeycodeSpace, before);
+    const auto space = recorder->waitForEvent("KeyPress", xKeycodeSpace);
     ASSERT_TRUE(space);
     EXPECT_EQ(space->effectiveModifiers, 0u);
 }

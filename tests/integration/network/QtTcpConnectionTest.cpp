@@ -71,29 +71,6 @@ protected:
         ASSERT_TRUE(spinUntil([this] { return !states.empty(); }));
     }
 
-    // The completion of a read that arrives while it waits ends the connection from inside the
-    // socket's own notification; the socket must survive that.
-    void endInsideReadCompletion(bool cancelFirst) {
-        startAndWait();
-        bool phoneClosed = false;
-        const QObject scope;
-        QObject::connect(&phone, &QTcpSocket::disconnected, &scope, [&] { phoneClosed = true; });
-        std::weak_ptr<Connection> watched = connection;
-        bool completed = false;
-        connection->receive(1, 4096, [&](ReceivedChunk) {
-            if (cancelFirst) {
-                connection->cancel();
-            }
-            connection.reset();
-            completed = true;
-        });
-        phone.write("{\"kind\":\"move\"}\n");
-
-        ASSERT_TRUE(spinUntil([&] { return completed && phoneClosed; }));
-        spinFor(20ms);
-        EXPECT_TRUE(watched.expired());
-    }
-
     std::shared_ptr<CountingMainThread> mainThread = std::make_shared<CountingMainThread>();
     std::shared_ptr<QtTcpListener> listener;
     std::shared_ptr<Connection> connection;
@@ -103,23 +80,27 @@ protected:
     Bytes received;
 };
 
-TEST_F(QtTcpConnectionTest, Start_ReportsReadyOnlyAfterReturning) {
-    connection->start();
-    EXPECT_TRUE(states.empty());
+// The whole stream arrives in order, in chunks of at most 4096, and only then the end: whether a
+// read waits as the bytes stream in or is first asked for after the peer has written and closed.
+class QtTcpConnectionStreamTest : public QtTcpConnectionTest,
+                                  public ::testing::WithParamInterface<bool> {};
 
-    ASSERT_TRUE(spinUntil([this] { return !states.empty(); }));
-    EXPECT_EQ(states, std::vector{ConnectionState::ready});
-}
-
-TEST_F(QtTcpConnectionTest, Receive_LargeStream_ArrivesInOrderInChunksOfAtMost4096) {
+TEST_P(QtTcpConnectionStreamTest, Receive_StreamThenClose_DataArrivesBeforeTheEnd) {
+    const bool receiveFirst = GetParam();
     connection->start();
     Bytes payload;
     for (int i = 0; payload.size() < 50000; ++i) {
         payload += std::to_string(i) + ',';
     }
-    receiveContinuously();
+    if (receiveFirst) {
+        receiveContinuously();
+    }
     phone.write(payload.data(), static_cast<qint64>(payload.size()));
     phone.disconnectFromHost();
+    if (!receiveFirst) {
+        spinFor(200ms);
+        receiveContinuously();
+    }
 
     ASSERT_TRUE(spinUntil([this] { return ended(); }));
     EXPECT_EQ(received, payload);
@@ -130,30 +111,21 @@ TEST_F(QtTcpConnectionTest, Receive_LargeStream_ArrivesInOrderInChunksOfAtMost40
     EXPECT_FALSE(chunks.back().error.has_value());
 }
 
-TEST_F(QtTcpConnectionTest, Receive_CompletesOnlyAfterReturning) {
-    connection->start();
-    phone.write("hello\n");
-    spinFor(100ms);
-    bool completed = false;
-    connection->receive(1, 4096, [&](ReceivedChunk) { completed = true; });
-    EXPECT_FALSE(completed);
-    EXPECT_TRUE(spinUntil([&] { return completed; }));
-}
+INSTANTIATE_TEST_SUITE_P(ReceiveFirst, QtTcpConnectionStreamTest, ::testing::Bool());
 
-TEST_F(QtTcpConnectionTest, Receive_OutstandingWhenBytesArrive_CompletesWithoutQueueing) {
+// A read waiting when bytes arrive completes from the socket's own notification, with nothing
+// queued; bytes already buffered complete a read only after the call returns, also one asked for
+// inside the completion of another.
+TEST_F(QtTcpConnectionTest, Receive_CompletesAsBytesArriveButNeverInsideTheCall) {
     startAndWait();
-    std::optional<ReceivedChunk> got;
-    connection->receive(1, 4096, [&](ReceivedChunk chunk) { got = std::move(chunk); });
+    std::optional<ReceivedChunk> first;
+    connection->receive(1, 4096, [&](ReceivedChunk chunk) { first = std::move(chunk); });
     const int queuedBefore = mainThread->posted;
     phone.write("{\"kind\":\"move\"}\n");
-
-    ASSERT_TRUE(spinUntil([&] { return got.has_value(); }));
-    EXPECT_EQ(got->content, "{\"kind\":\"move\"}\n");
+    ASSERT_TRUE(spinUntil([&] { return first.has_value(); }));
+    EXPECT_EQ(first->content, "{\"kind\":\"move\"}\n");
     EXPECT_EQ(mainThread->posted, queuedBefore);
-}
 
-TEST_F(QtTcpConnectionTest, Receive_AskedAgainInsideACompletion_CompletesOnlyAfterItReturns) {
-    startAndWait();
     Bytes got;
     bool insideFirst = false;
     bool secondRanInsideFirst = false;
@@ -170,31 +142,48 @@ TEST_F(QtTcpConnectionTest, Receive_AskedAgainInsideACompletion_CompletesOnlyAft
         insideFirst = false;
     });
     phone.write("abcdefghij");
-
     ASSERT_TRUE(spinUntil([&] { return secondDone; }));
     EXPECT_FALSE(secondRanInsideFirst);
     EXPECT_EQ(got, "abcdefgh");
+
+    bool thirdDone = false;
+    connection->receive(1, 4096, [&](ReceivedChunk chunk) {
+        got += chunk.content.value_or("");
+        thirdDone = true;
+    });
+    EXPECT_FALSE(thirdDone);
+    ASSERT_TRUE(spinUntil([&] { return thirdDone; }));
+    EXPECT_EQ(got, "abcdefghij");
 }
 
-TEST_F(QtTcpConnectionTest, Receive_CompletionCancelsAndLetsGo_ConnectionEndsCleanly) {
-    endInsideReadCompletion(true);
+// The completion of a read that arrives while it waits ends the connection from inside the
+// socket's own notification, with or without cancelling first; the socket must survive that.
+class QtTcpConnectionEndTest : public QtTcpConnectionTest,
+                               public ::testing::WithParamInterface<bool> {};
+
+TEST_P(QtTcpConnectionEndTest, Receive_CompletionLetsGo_ConnectionEndsCleanly) {
+    const bool cancelFirst = GetParam();
+    startAndWait();
+    bool phoneClosed = false;
+    const QObject scope;
+    QObject::connect(&phone, &QTcpSocket::disconnected, &scope, [&] { phoneClosed = true; });
+    std::weak_ptr<Connection> watched = connection;
+    bool completed = false;
+    connection->receive(1, 4096, [&](ReceivedChunk) {
+        if (cancelFirst) {
+            connection->cancel();
+        }
+        connection.reset();
+        completed = true;
+    });
+    phone.write("{\"kind\":\"move\"}\n");
+
+    ASSERT_TRUE(spinUntil([&] { return completed && phoneClosed; }));
+    spinFor(20ms);
+    EXPECT_TRUE(watched.expired());
 }
 
-TEST_F(QtTcpConnectionTest, Receive_CompletionLetsGoWithoutCancelling_ConnectionEndsCleanly) {
-    endInsideReadCompletion(false);
-}
-
-TEST_F(QtTcpConnectionTest, Receive_PeerWritesAndClosesAtOnce_DataComesBeforeTheEnd) {
-    connection->start();
-    phone.write("{\"kind\":\"hello\"}\n");
-    phone.disconnectFromHost();
-    spinFor(200ms);
-
-    receiveContinuously();
-    ASSERT_TRUE(spinUntil([this] { return ended(); }));
-    EXPECT_EQ(received, "{\"kind\":\"hello\"}\n");
-    EXPECT_TRUE(chunks.back().isComplete);
-}
+INSTANTIATE_TEST_SUITE_P(CancelFirst, QtTcpConnectionEndTest, ::testing::Bool());
 
 TEST_F(QtTcpConnectionTest, Cancel_FlushesQueuedRepliesInOrderBeforeClosing) {
     connection->start();
@@ -219,9 +208,11 @@ TEST_F(QtTcpConnectionTest, Cancel_FlushesQueuedRepliesInOrderBeforeClosing) {
                            "{\"kind\":\"rejected\"}\n");
 }
 
-TEST_F(QtTcpConnectionTest, Cancel_ReportsCancelledLaterAndFailsTheOutstandingReceive) {
+TEST_F(QtTcpConnectionTest, StartAndCancel_ReportLater_CancelFailsTheOutstandingReceive) {
     connection->start();
+    EXPECT_TRUE(states.empty());
     ASSERT_TRUE(spinUntil([this] { return !states.empty(); }));
+    EXPECT_EQ(states, std::vector{ConnectionState::ready});
     receiveContinuously();
 
     connection->cancel();

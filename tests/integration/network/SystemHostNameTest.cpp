@@ -5,19 +5,20 @@
 namespace corvane {
 namespace {
 
-TEST(SystemHostNameTest, MachineInfo_QuotedPrettyName_IsUnquoted) {
-    EXPECT_EQ(SystemHostName::prettyNameFromMachineInfo(
-                  "CHASSIS=laptop\nPRETTY_HOSTNAME=\"Ada's \\\"Desk\\\"\"\nICON_NAME=computer\n"),
-              "Ada's \"Desk\"");
-    EXPECT_EQ(SystemHostName::prettyNameFromMachineInfo("PRETTY_HOSTNAME='Kiosk 2'"), "Kiosk 2");
-    EXPECT_EQ(SystemHostName::prettyNameFromMachineInfo("PRETTY_HOSTNAME=Plain\r\n"), "Plain");
-}
-
-TEST(SystemHostNameTest, MachineInfo_WithoutUsableName_GivesNothing) {
-    EXPECT_EQ(SystemHostName::prettyNameFromMachineInfo(""), std::nullopt);
-    EXPECT_EQ(SystemHostName::prettyNameFromMachineInfo("PRETTY_HOSTNAME=\"\"\n"), std::nullopt);
-    EXPECT_EQ(SystemHostName::prettyNameFromMachineInfo("# PRETTY_HOSTNAME=Old\n"), std::nullopt);
-    EXPECT_EQ(SystemHostName::prettyNameFromMachineInfo("XPRETTY_HOSTNAME=No\n"), std::nullopt);
+TEST(SystemHostNameTest, MachineInfo_PrettyName_IsUnquotedOrNothingWhenUnusable) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"CHASSIS=laptop\nPRETTY_HOSTNAME=\"Ada's \\\"Desk\\\"\"\nICON_NAME=computer\n",
+         "Ada's \"Desk\""},
+        {"PRETTY_HOSTNAME='Kiosk 2'", "Kiosk 2"},
+        {"PRETTY_HOSTNAME=Plain\r\n", "Plain"},
+        {"", std::nullopt},
+        {"PRETTY_HOSTNAME=\"\"\n", std::nullopt},
+        {"# PRETTY_HOSTNAME=Old\n", std::nullopt},
+        {"XPRETTY_HOSTNAME=No\n", std::nullopt}};
+    for (const auto& [info, expected] : cases) {
+        SCOPED_TRACE(info);
+        EXPECT_EQ(SystemHostName::prettyNameFromMachineInfo(info), expected);
+    }
 }
 
 TEST(SystemHostNameTest, LocalizedName_WithoutMachineInfo_FallsBackToTheHostName) {

@@ -1,7 +1,6 @@
 #include "platform/secrets/FileSecretStore.h"
 
 #include "TempFolder.h"
-#include "pairing/PairingKeychain.h"
 #include "platform/secrets/SecretStoreFactory.h"
 #include "platform/system/QSettingsDefaults.h"
 #include "platform/system/SodiumRandom.h"
@@ -20,10 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-mode_t modeOf(const fs::path& path) {
+struct stat statOf(const fs::path& path) {
     struct stat info {};
     EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
+    return info;
+}
+
+mode_t modeOf(const fs::path& path) {
+    return statOf(path).st_mode & 07777;
 }
 
 std::vector<fs::path> filesIn(const fs::path& folder) {
@@ -59,10 +62,15 @@ TEST_F(FileSecretStoreTest, Operations_FollowTheStoreContract) {
     EXPECT_EQ(store.add(item, "clobber"), EEXIST);
     EXPECT_EQ(read(item), "first");
 
-    ASSERT_EQ(store.update(item, std::string("second\0!", 8)), SecretStatus::success);
-    EXPECT_EQ(read(item), std::string("second\0!", 8));
-    ASSERT_EQ(store.update(item, ""), SecretStatus::success);
-    EXPECT_EQ(read(item), "");
+    for (const Bytes& data : {std::string("second\0!", 8), Bytes(), Bytes(100000, 'z')}) {
+        SCOPED_TRACE(data.size());
+        const ino_t previous = statOf(store.pathFor(item)).st_ino;
+        ASSERT_EQ(store.update(item, data), SecretStatus::success);
+        EXPECT_EQ(read(item), data);
+        // A new file renamed over the old, not rewritten in place, and nothing left beside it.
+        EXPECT_NE(statOf(store.pathFor(item)).st_ino, previous);
+        EXPECT_EQ(filesIn(folder), std::vector<fs::path>{store.pathFor(item)});
+    }
 
     EXPECT_EQ(store.remove(item), SecretStatus::success);
     EXPECT_EQ(store.remove(item), SecretStatus::itemNotFound);
@@ -82,20 +90,6 @@ TEST_F(FileSecretStoreTest, Permissions_FolderIsPrivateAndFilesOwnerOnly) {
     ASSERT_EQ(store.update(item, "again"), SecretStatus::success);
     EXPECT_EQ(modeOf(folder), 0700u);
     EXPECT_EQ(modeOf(store.pathFor(item)), 0600u);
-}
-
-TEST_F(FileSecretStoreTest, Update_ReplacesTheFileAtomicallyAndLeavesNoTemporaries) {
-    ASSERT_EQ(store.add(item, "old"), SecretStatus::success);
-    const fs::path path = store.pathFor(item);
-    struct stat before {};
-    ASSERT_EQ(::stat(path.c_str(), &before), 0);
-
-    ASSERT_EQ(store.update(item, "new"), SecretStatus::success);
-    struct stat after {};
-    ASSERT_EQ(::stat(path.c_str(), &after), 0);
-    EXPECT_NE(before.st_ino, after.st_ino); // a new file renamed over the old, not rewritten
-    EXPECT_EQ(read(item), "new");
-    EXPECT_EQ(filesIn(folder), std::vector<fs::path>{path});
 }
 
 // What a writer killed between creating its temporary file and renaming it leaves behind.
@@ -180,39 +174,22 @@ TEST_F(FileSecretStoreTest, OverlongNames_FailWithAReadableStatus) {
     EXPECT_FALSE(store.errorMessage(SecretStatus::itemNotFound).has_value());
 }
 
-TEST_F(FileSecretStoreTest, PairingKeychain_RoundTripsThroughFiles) {
-    const PairingKeychain keychain(std::make_shared<FileSecretStore>(folder));
-    for (const Bytes& data : {Bytes("{}"), Bytes(R"({"A":"B"})"), Bytes(100000, 'z')}) {
-        ASSERT_TRUE(keychain.write(data, item.service, item.account).has_value());
-        EXPECT_EQ(keychain.read(item.service, item.account)->value_or(""), data);
-    }
-    EXPECT_EQ(filesIn(folder).size(), 1u);
-    EXPECT_TRUE(keychain.deleteItem(item.service, item.account).has_value());
-    EXPECT_TRUE(keychain.deleteItem(item.service, item.account).has_value());
-    EXPECT_FALSE(keychain.read(item.service, item.account)->has_value());
-}
-
+// Sets (nullptr: unsets) one environment variable until the end of the scope.
 class EnvironmentVariable {
 public:
     EnvironmentVariable(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) {
             old_ = old;
         }
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
+        set(name, value);
     }
-    ~EnvironmentVariable() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
+    ~EnvironmentVariable() { set(name_, old_ ? old_->c_str() : nullptr); }
 
 private:
+    static void set(const char* name, const char* value) {
+        value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+
     const char* name_;
     std::optional<std::string> old_;
 };

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,36 +19,31 @@ extern char** environ;
 
 namespace corvane::test {
 
-// A private session bus with an unlocked gnome-keyring-daemon on it, run by
-// `dbus-run-session` with HOME in a temporary folder. This process talks to it through
-// DBUS_SESSION_BUS_ADDRESS. Everything started here is stopped by the destructor, and the
-// helper script stops itself after two minutes whatever happens.
+// A private session bus with an unlocked gnome-keyring-daemon on it, run by `dbus-run-session`
+// with HOME in a temporary folder. This process talks to it through DBUS_SESSION_BUS_ADDRESS.
+// The helper script keeps the daemon running while the file "up" exists; it ends when "stop"
+// appears (the destructor) or after two minutes whatever happens, and takes the daemon with it.
 class KeyringSession {
 public:
     KeyringSession() {
-        if (!toolsPresent()) {
-            skipReason_ =
-                "dbus-run-session, dbus-send, gnome-keyring-daemon or secret-tool missing";
+        if (std::system("{ command -v dbus-run-session && command -v gnome-keyring-daemon && "
+                        "command -v secret-tool; } >/dev/null 2>&1") != 0) {
+            skipReason_ = "dbus-run-session, gnome-keyring-daemon or secret-tool missing";
             return;
         }
-        const std::string script = (folder_.path() / "session.sh").string();
-        std::ofstream(script) << scriptText;
-        const std::string config = "--config-file=" + (folder_.path() / "bus.conf").string();
-        std::ofstream(folder_.path() / "bus.conf") << busConfigText;
+        std::ofstream(file("bus.conf")) << busConfigText;
+        std::ofstream{file("up")};
+        const std::string config = "--config-file=" + file("bus.conf");
         const std::string dir = folder_.path().string();
-        char* argv[] = {const_cast<char*>("dbus-run-session"),
-                        const_cast<char*>(config.c_str()),
-                        const_cast<char*>("--"),
-                        const_cast<char*>("sh"),
-                        const_cast<char*>(script.c_str()),
-                        const_cast<char*>(dir.c_str()),
-                        nullptr};
-        if (::posix_spawnp(&pid_, "dbus-run-session", nullptr, nullptr, argv, environ) != 0) {
+        const char* argv[] = {"dbus-run-session", config.c_str(), "--",        "sh",   "-c",
+                              scriptText,         "session",      dir.c_str(), nullptr};
+        if (::posix_spawnp(&pid_, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) !=
+            0) {
             pid_ = -1;
             error_ = "could not start dbus-run-session";
-            return;
+        } else if (!connect() || !setKeyringRunning(true)) {
+            error_ = "the keyring session did not come up: " + log();
         }
-        waitForBus();
     }
 
     KeyringSession(const KeyringSession&) = delete;
@@ -58,146 +54,118 @@ public:
             g_object_unref(connection_);
         }
         if (pid_ > 0) {
-            std::ofstream(folder_.path() / "stop") << "stop";
-            if (!waitForExit(std::chrono::seconds(10))) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, nullptr, 0);
-            }
+            std::ofstream{file("stop")};
+        }
+        if (!waitUntil([this] { return exited(); }, std::chrono::seconds(10))) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
         }
     }
 
-    // SIGKILLs the keyring daemon and waits until its bus name is gone.
-    bool killKeyring() { return request("kill-keyring"); }
-    // Starts a new keyring daemon on the same keyring files and waits until it owns the name.
-    bool startKeyring() { return request("start-keyring"); }
+    // Starts a daemon on the same keyring files, or SIGKILLs it, and waits until the bus agrees.
+    bool setKeyringRunning(bool running) {
+        if (connection_ == nullptr) {
+            return false;
+        }
+        if (running) {
+            std::ofstream{file("up")};
+        } else {
+            std::filesystem::remove(file("up"));
+        }
+        return waitUntil([&] { return secretsOwned() == running; }, std::chrono::seconds(20));
+    }
 
     const std::optional<std::string>& skipReason() const { return skipReason_; }
     const std::optional<std::string>& error() const { return error_; }
     std::string log() const {
-        std::ifstream in(folder_.path() / "session.log");
+        std::ifstream in(file("session.log"));
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
 private:
     // No service activation on this bus: a keyring that is down stays down (an activated one
     // would run with this process's HOME) until the test starts it again.
-    static constexpr const char* busConfigText = R"(<!DOCTYPE busconfig PUBLIC
- "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
+    static constexpr const char* busConfigText = R"(<busconfig>
   <type>session</type>
   <listen>unix:tmpdir=/tmp</listen>
   <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
+    <allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/>
   </policy>
 </busconfig>
 )";
 
-    // Requests arrive as files in the folder: "kill-keyring", "start-keyring" (answered by
-    // "keyring-done" or "keyring-failed") and "stop".
     static constexpr const char* scriptText = R"(dir=$1
 exec >"$dir/session.log" 2>&1
 export HOME="$dir/home" XDG_RUNTIME_DIR="$dir/run"
 export XDG_DATA_HOME="$HOME/.local/share" XDG_CONFIG_HOME="$HOME/.config"
 mkdir -p -m 700 "$HOME" "$XDG_RUNTIME_DIR"
 keyring=
-start_keyring() {
-  printf pw | gnome-keyring-daemon --unlock --components=secrets --foreground &
-  keyring=$!
-}
-# Waits until org.freedesktop.secrets has an owner ($1 = true) or none ($1 = false).
-wait_owner() {
-  i=0
-  until dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets | grep -q "$1"; do
-    i=$((i + 1)); [ $i -ge 200 ] && return 1; sleep 0.05
-  done
-}
-answer() { if "$@"; then touch "$dir/keyring-done"; else touch "$dir/keyring-failed"; fi; }
 trap 'kill $keyring 2>/dev/null; wait $keyring 2>/dev/null' EXIT
 trap 'exit 1' HUP INT TERM
-start_keyring
-wait_owner true || exit 3
 printf %s "$DBUS_SESSION_BUS_ADDRESS" >"$dir/bus.tmp" && mv "$dir/bus.tmp" "$dir/bus"
 i=0
 while [ ! -e "$dir/stop" ] && [ $i -lt 2400 ]; do
-  if [ -e "$dir/kill-keyring" ]; then
-    rm -f "$dir/kill-keyring"
-    kill -KILL $keyring; wait $keyring
-    answer wait_owner false
-  fi
-  if [ -e "$dir/start-keyring" ]; then
-    rm -f "$dir/start-keyring"
-    start_keyring
-    answer wait_owner true
+  if [ -e "$dir/up" ] && [ -z "$keyring" ]; then
+    printf pw | gnome-keyring-daemon --unlock --components=secrets --foreground &
+    keyring=$!
+  elif [ ! -e "$dir/up" ] && [ -n "$keyring" ]; then
+    kill -KILL $keyring; wait $keyring; keyring=
   fi
   i=$((i + 1)); sleep 0.05
 done
 )";
 
-    static bool toolsPresent() {
-        return std::system("{ command -v dbus-run-session && command -v dbus-send && "
-                           "command -v gnome-keyring-daemon && command -v secret-tool; } "
-                           ">/dev/null 2>&1") == 0;
-    }
+    std::string file(const char* name) const { return (folder_.path() / name).string(); }
 
-    void waitForBus() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        const auto busFile = folder_.path() / "bus";
-        while (!std::filesystem::exists(busFile)) {
-            if (std::chrono::steady_clock::now() > deadline || waitForExit({})) {
-                error_ = "the keyring session did not come up: " + log();
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        std::ifstream in(busFile);
-        const std::string address(std::istreambuf_iterator<char>(in), {});
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-        // The bus goes away before this process ends; by default GLib would exit the process
-        // when its session connection closes.
-        connection_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        if (connection_ == nullptr) {
-            error_ = "could not connect to the keyring session bus";
-            return;
-        }
-        g_dbus_connection_set_exit_on_close(connection_, FALSE);
-    }
-
-    bool request(const char* name) {
-        const auto done = folder_.path() / "keyring-done";
-        const auto failed = folder_.path() / "keyring-failed";
-        std::filesystem::remove(done);
-        std::filesystem::remove(failed);
-        std::ofstream(folder_.path() / name) << name;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (std::filesystem::exists(done)) {
-                return true;
-            }
-            if (std::filesystem::exists(failed)) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    }
-
-    // True once the session has ended (and been reaped).
-    bool waitForExit(std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return true;
-            }
+    static bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
             if (std::chrono::steady_clock::now() >= deadline) {
                 return false;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+        return true;
+    }
+
+    // True once the session has ended (and been reaped), or was never started.
+    bool exited() {
+        if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            pid_ = -1;
+        }
+        return pid_ <= 0;
+    }
+
+    bool connect() {
+        const std::string bus = file("bus");
+        if (!waitUntil([&] { return std::filesystem::exists(bus) || exited(); },
+                       std::chrono::seconds(20)) ||
+            exited()) {
+            return false;
+        }
+        std::ifstream in(bus);
+        const std::string address(std::istreambuf_iterator<char>(in), {});
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+        connection_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        if (connection_ != nullptr) {
+            // The bus goes away before this process ends; by default GLib would exit the
+            // process when its session connection closes.
+            g_dbus_connection_set_exit_on_close(connection_, FALSE);
+        }
+        return connection_ != nullptr;
+    }
+
+    bool secretsOwned() {
+        GVariant* reply = g_dbus_connection_call_sync(
+            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "NameHasOwner", g_variant_new("(s)", "org.freedesktop.secrets"), G_VARIANT_TYPE("(b)"),
+            G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
+        gboolean owned = FALSE;
+        if (reply != nullptr) {
+            g_variant_get(reply, "(b)", &owned);
+            g_variant_unref(reply);
+        }
+        return owned != FALSE;
     }
 
     TempFolder folder_;
