@@ -9,6 +9,7 @@ Every scenario prints one line of figures and exits 0, or prints "FAIL: ..." and
 """
 
 import argparse
+import contextlib
 import errno
 import json
 import os
@@ -41,6 +42,15 @@ def mib(kib):
     return f"{kib / 1024:.1f}"
 
 
+def wait_until(done, seconds, failure, interval, start=None):
+    """Seconds from `start` (default now) until `done()`; fails with `failure()` on time-out."""
+    start = time.monotonic() if start is None else start
+    while not done():
+        check(time.monotonic() - start < seconds, failure())
+        time.sleep(interval)
+    return time.monotonic() - start
+
+
 class Receiver:
     """The receiver under test, seen from outside: its output lines and its /proc entries."""
 
@@ -48,45 +58,40 @@ class Receiver:
         self.pid = pid
         self.output = output
 
-    def lines(self):
+    def values(self, key):
+        """The values of its `key: value` lines, oldest first."""
         with open(self.output, encoding="utf-8", errors="replace") as file:
-            return file.read().splitlines()
-
-    def statuses(self):
-        return [line[len("status: "):] for line in self.lines() if line.startswith("status: ")]
+            return [line[len(key) + 2:] for line in file.read().splitlines()
+                    if line.startswith(key + ": ")]
 
     def status(self):
-        statuses = self.statuses()
-        return statuses[-1] if statuses else None
+        return (self.values("status") or [None])[-1]
 
     def ready_count(self):
-        return self.statuses().count(READY)
+        return self.values("status").count(READY)
 
     def code(self):
-        codes = [line[len("code: "):] for line in self.lines() if line.startswith("code: ")]
+        codes = self.values("code")
         check(codes and re.fullmatch(r"\d{6}", codes[-1]), f"no pairing code in {codes[-1:]}")
         return codes[-1]
 
     def wait_ready_after(self, count, seconds, start=None):
         """Seconds from `start` (default now) until "Ready for pairing" has been printed more
         than `count` times."""
-        start = time.monotonic() if start is None else start
-        while self.ready_count() <= count:
-            self.check_alive()
-            check(time.monotonic() - start < seconds,
-                  f"no \"{READY}\" within {seconds} s (last status: {self.status()})")
-            time.sleep(0.02)
-        return time.monotonic() - start
+        def failure():
+            return f"no \"{READY}\" within {seconds} s (last status: {self.status()})"
+
+        return wait_until(lambda: self.check_alive() or self.ready_count() > count, seconds,
+                          failure, 0.02, start)
 
     def check_alive(self):
         check(os.path.exists(f"/proc/{self.pid}/status"), "the receiver has exited")
 
     def rss_kib(self):
         with open(f"/proc/{self.pid}/status") as file:
-            for line in file:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-        raise LoadFailure("no VmRSS for the receiver")
+            found = re.search(r"^VmRSS:\s+(\d+)", file.read(), re.MULTILINE)
+        check(found, "no VmRSS for the receiver")
+        return int(found[1])
 
     def cpu_seconds(self):
         with open(f"/proc/{self.pid}/stat") as file:
@@ -99,27 +104,16 @@ class Receiver:
     def wait_fds(self, baseline, seconds):
         """The receiver's descriptor count once it is back at `baseline`; closing sockets may
         linger a few seconds to hand over their last bytes."""
-        deadline = time.monotonic() + seconds
-        count = self.fd_count()
-        while count != baseline and time.monotonic() < deadline:
-            time.sleep(0.2)
-            count = self.fd_count()
-        check(count == baseline, f"open descriptors {baseline} before, {count} after")
-        return count
+        wait_until(lambda: self.fd_count() == baseline, seconds,
+                   lambda: f"open descriptors {baseline} before, {self.fd_count()} after", 0.2)
+        return baseline
 
 
-class Pointer:
-    """The X pointer, read and set with xdotool."""
-
-    def position(self):
-        out = subprocess.run(["xdotool", "getmouselocation", "--shell"], check=True,
-                             capture_output=True, text=True).stdout
-        values = dict(line.split("=", 1) for line in out.split())
-        return int(values["X"]), int(values["Y"])
-
-    def place(self, x, y):
-        subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True)
-        check(self.position() == (x, y), "xdotool could not place the pointer")
+def pointer():
+    out = subprocess.run(["xdotool", "getmouselocation", "--shell"], check=True,
+                         capture_output=True, text=True).stdout
+    values = dict(line.split("=", 1) for line in out.split())
+    return int(values["X"]), int(values["Y"])
 
 
 def line(**fields):
@@ -130,6 +124,10 @@ def move(dx, dy):
     return line(kind="move", dx=dx, dy=dy)
 
 
+def new_client_id():
+    return str(uuid.uuid4()).upper()
+
+
 class Phone:
     """One TCP client speaking the line protocol."""
 
@@ -137,12 +135,8 @@ class Phone:
         self.sock = socket.create_connection((host, port), timeout=timeout)
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.pending = b""
-
-    def close(self):
-        self.sock.close()
-
-    def send(self, data):
-        self.sock.sendall(data)
+        self.send = self.sock.sendall
+        self.close = self.sock.close
 
     def reply(self, seconds=5.0):
         self.sock.settimeout(seconds)
@@ -153,19 +147,15 @@ class Phone:
         text, self.pending = self.pending.split(b"\n", 1)
         return json.loads(text)
 
-    def pair(self, code):
-        """Pairs with the code and returns (client ID, token)."""
-        client_id = str(uuid.uuid4()).upper()
-        self.send(line(kind="hello", code=code, clientID=client_id))
+    def pair(self, code=None, client_id=None, token=None):
+        """Pairs with the code, or resumes with the token; returns (client ID, token)."""
+        client_id = client_id or new_client_id()
+        fields = {"code": code} if token is None else {"token": token}
+        self.send(line(kind="hello", clientID=client_id, **fields))
         answer = self.reply()
-        check(answer.get("kind") == "accepted" and answer.get("token"),
-              f"pairing refused: {answer}")
-        return client_id, answer["token"]
-
-    def resume(self, client_id, token):
-        self.send(line(kind="hello", clientID=client_id, token=token))
-        answer = self.reply()
-        check(answer.get("kind") == "accepted", f"token refused: {answer}")
+        check(answer.get("kind") == "accepted" and (token or answer.get("token")),
+              f"{'pairing' if token is None else 'token'} refused: {answer}")
+        return client_id, token or answer["token"]
 
     def closed_by_peer(self, seconds):
         """Whether the receiver ends the connection within `seconds` without sending a byte."""
@@ -187,10 +177,10 @@ class FlowProbe:
 
     STEP = 40
 
-    def __init__(self, phone, pointer, start=(640, 400)):
+    def __init__(self, phone, start=(640, 400)):
         self.phone = phone
-        self.pointer = pointer
-        pointer.place(*start)
+        subprocess.run(["xdotool", "mousemove", *map(str, start)], check=True)
+        check(pointer() == start, "xdotool could not place the pointer")
         self.expected = start
         self.sign = 1
         self.latencies = []
@@ -201,13 +191,10 @@ class FlowProbe:
         self.expected = (self.expected[0] + step, self.expected[1] + step)
         started = time.monotonic()
         self.phone.send(move(step, step))
-        position = self.pointer.position()
-        while position != self.expected:
-            check(time.monotonic() - started < seconds,
-                  f"input stalled: pointer at {position}, expected {self.expected}")
-            time.sleep(0.005)
-            position = self.pointer.position()
-        self.latencies.append(time.monotonic() - started)
+        self.latencies.append(wait_until(
+            lambda: pointer() == self.expected, seconds,
+            lambda: f"input stalled: pointer at {pointer()}, expected {self.expected}", 0.005,
+            started))
 
     def summary(self):
         worst = max(self.latencies) * 1000 if self.latencies else 0
@@ -221,6 +208,13 @@ def admit_phone(receiver, args):
     return phone
 
 
+def admit_probed(receiver, args):
+    """An admitted phone whose input is seen to reach the pointer."""
+    flow = FlowProbe(admit_phone(receiver, args))
+    flow.probe()
+    return flow.phone, flow
+
+
 def leave(receiver, phone, seconds=5.0):
     """Closes an admitted phone and returns how long the slot took to free."""
     before = receiver.ready_count()
@@ -229,129 +223,100 @@ def leave(receiver, phone, seconds=5.0):
     return receiver.wait_ready_after(before, seconds, closed)
 
 
-# ---------------------------------------------------------------------------------- refuse
-
-
-class Storm:
+def storm(address, hello, attempts, concurrency=32, seconds=10):
     """Many connection attempts in flight at once; each must be closed by the receiver without
-    a single byte. Every tenth attempt presents the current code, which must not help."""
+    a single byte. Every tenth attempt presents the current code, which must not help. Returns
+    how many were refused."""
+    selector = selectors.DefaultSelector()
+    deadlines = {}
+    started = refused = 0
+    while started < attempts or deadlines:
+        while started < attempts and len(deadlines) < concurrency:
+            sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            sock.setblocking(False)
+            result = sock.connect_ex(address)
+            check(result in (0, errno.EINPROGRESS), f"connect: {os.strerror(result)}")
+            selector.register(sock, selectors.EVENT_WRITE, started % 10 == 0)
+            deadlines[sock] = time.monotonic() + seconds
+            started += 1
+        for key, events in selector.select(0.2):
+            sock = key.fileobj
+            if events & selectors.EVENT_WRITE:
+                error = sock.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR)
+                check(error == 0, f"connection attempt failed: {os.strerror(error)}")
+                if key.data:
+                    with contextlib.suppress(OSError):
+                        sock.send(hello)
+                selector.modify(sock, selectors.EVENT_READ)
+                continue
+            try:
+                data = sock.recv(4096)
+            except ConnectionResetError:
+                data = b""
+            check(not data, f"a refused attempt received {data!r}")
+            selector.unregister(sock)
+            del deadlines[sock]
+            sock.close()
+            refused += 1
+        now = time.monotonic()
+        check(all(now < deadline for deadline in deadlines.values()),
+              f"attempt left open for {seconds} s")
+    return refused
 
-    def __init__(self, host, port, hello, concurrency, seconds):
-        self.address = (host, port)
-        self.hello = hello
-        self.concurrency = concurrency
-        self.seconds = seconds
-        self.selector = selectors.DefaultSelector()
-        self.deadlines = {}
-        self.started = 0
-        self.refused = 0
 
-    def run(self, attempts):
-        target = self.started + attempts
-        while self.started < target or self.deadlines:
-            while self.started < target and len(self.deadlines) < self.concurrency:
-                self.open()
-            for key, events in self.selector.select(0.2):
-                self.advance(key.fileobj, key.data, events)
-            now = time.monotonic()
-            for sock, deadline in list(self.deadlines.items()):
-                check(now < deadline, f"attempt left open for {self.seconds} s")
+def keep_probing(flow):
+    """Has the admitted phone keep moving the pointer, and checking that it moves, in a thread
+    of its own; returns the function that stops it and raises what it met."""
+    stopping = threading.Event()
+    errors = []
 
-    def open(self):
-        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        sock.setblocking(False)
-        result = sock.connect_ex(self.address)
-        check(result in (0, errno.EINPROGRESS), f"connect: {os.strerror(result)}")
-        greet = self.started % 10 == 0
-        self.selector.register(sock, selectors.EVENT_WRITE, greet)
-        self.deadlines[sock] = time.monotonic() + self.seconds
-        self.started += 1
-
-    def advance(self, sock, greet, events):
-        if events & selectors.EVENT_WRITE:
-            error = sock.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR)
-            check(error == 0, f"connection attempt failed: {os.strerror(error)}")
-            if greet:
-                try:
-                    sock.send(self.hello)
-                except OSError:
-                    pass
-            self.selector.modify(sock, selectors.EVENT_READ, greet)
-            return
+    def run():
         try:
-            data = sock.recv(4096)
-        except ConnectionResetError:
-            data = b""
-        check(not data, f"a refused attempt received {data!r}")
-        self.selector.unregister(sock)
-        del self.deadlines[sock]
-        sock.close()
-        self.refused += 1
-
-
-class SteadyInput(threading.Thread):
-    """An admitted phone that keeps moving the pointer, and checking that it moves, while the
-    main thread does something else."""
-
-    def __init__(self, flow):
-        super().__init__(daemon=True)
-        self.flow = flow
-        self.stopping = threading.Event()
-        self.error = None
-
-    def run(self):
-        try:
-            while not self.stopping.is_set():
-                self.flow.phone.send((move(1, 1) + move(-1, -1)) * 50)
-                self.flow.probe()
+            while not stopping.is_set():
+                flow.phone.send((move(1, 1) + move(-1, -1)) * 50)
+                flow.probe()
         except (LoadFailure, OSError) as error:
-            self.error = error
+            errors.append(error)
 
-    def finish(self):
-        self.stopping.set()
-        self.join(15.0)
-        check(not self.is_alive(), "the input checks hung")
-        if self.error:
-            raise LoadFailure(f"input while refusing others: {self.error}")
+    thread = threading.Thread(target=run, daemon=True)
+    thread.start()
+
+    def finish():
+        stopping.set()
+        thread.join(15.0)
+        check(not thread.is_alive(), "the input checks hung")
+        if errors:
+            raise LoadFailure(f"input while refusing others: {errors[0]}")
+
+    return finish
 
 
 def scenario_refuse(receiver, args):
-    phone = admit_phone(receiver, args)
-    flow = FlowProbe(phone, Pointer())
-    flow.probe()
+    phone, flow = admit_probed(receiver, args)
     ready_before = receiver.ready_count()
-    hello = line(kind="hello", code=receiver.code(), clientID=str(uuid.uuid4()).upper())
-    storm = Storm(args.host, args.port, hello, concurrency=32, seconds=10)
-    steady = SteadyInput(flow)
+    hello = line(kind="hello", code=receiver.code(), clientID=new_client_id())
     started = time.monotonic()
-    steady.start()
+    finish = keep_probing(flow)
     try:
-        storm.run(args.attempts)
+        refused = storm((args.host, args.port), hello, args.attempts)
     finally:
-        steady.finish()
+        finish()
     elapsed = time.monotonic() - started
-    check(storm.refused == args.attempts, f"{storm.refused} of {args.attempts} refused")
+    check(refused == args.attempts, f"{refused} of {args.attempts} refused")
     during = len(flow.latencies) - 1
     check(during >= 3, f"only {during} input checks during the storm")
     check(receiver.status() == CONNECTED, f"status after the storm: {receiver.status()}")
     check(receiver.ready_count() == ready_before, "the admitted phone lost its slot")
     leave(receiver, phone)
-    return (f"{storm.refused}/{args.attempts} attempts refused in {elapsed:.1f} s "
-            f"({storm.refused / elapsed:.0f}/s) while one phone stayed admitted; "
+    return (f"{refused}/{args.attempts} attempts refused in {elapsed:.1f} s "
+            f"({refused / elapsed:.0f}/s) while one phone stayed admitted; "
             f"{flow.summary()} meanwhile")
 
 
-# ----------------------------------------------------------------------------------- flood
-
-
 def scenario_flood(receiver, args):
-    pointer = Pointer()
-    phone = admit_phone(receiver, args)
-    flow = FlowProbe(phone, pointer)
-    flow.probe()
+    phone, flow = admit_probed(receiver, args)
     batch = (move(1, 1) + move(-1, -1)) * 500
-    per_batch = 1000
-    batches = args.messages // per_batch
+    batches = args.messages // 1000
     warmup = max(1, batches // 10)
     samples = []
     rss_start = receiver.rss_kib()
@@ -366,7 +331,7 @@ def scenario_flood(receiver, args):
             samples.append(receiver.rss_kib())
     elapsed = time.monotonic() - started
     cpu = receiver.cpu_seconds() - cpu_start
-    sent = batches * per_batch
+    sent = batches * 1000
     leave(receiver, phone)
     rss_end = receiver.rss_kib()
     growth = max(samples[1:]) - samples[0]
@@ -377,9 +342,6 @@ def scenario_flood(receiver, args):
             f"RSS {mib(rss_start)} MiB at start, {mib(samples[0])} after warm-up, "
             f"peak {mib(max(samples))}, {mib(rss_end)} after; growth after warm-up "
             f"{growth} KiB (bound {args.rss_bound_kib}); {flow.summary()}")
-
-
-# -------------------------------------------------------------------------------- overlong
 
 
 def fill_without_newline(phone, limit, seconds):
@@ -413,19 +375,15 @@ def hold_at_limit(receiver, phone):
 
 def scenario_overlong(receiver, args):
     rss_start = receiver.rss_kib()
-    taken = []
+    taken, frees = [], []
     client_id = token = None
-    frees = []
     started = time.monotonic()
     for index in range(args.rounds):
         ready = receiver.ready_count()
         phone = Phone(args.host, args.port)
         if index % 2 == 1:
             # An admitted phone gets no more room than a stranger.
-            if token is None:
-                client_id, token = phone.pair(receiver.code())
-            else:
-                phone.resume(client_id, token)
+            client_id, token = phone.pair(None if token else receiver.code(), client_id, token)
         if index % 4 < 2:
             hold_at_limit(receiver, phone)
         else:
@@ -436,8 +394,7 @@ def scenario_overlong(receiver, args):
         frees.append(receiver.wait_ready_after(ready, 5.0))
         phone.close()
     elapsed = time.monotonic() - started
-    rss_end = receiver.rss_kib()
-    growth = rss_end - rss_start
+    growth = receiver.rss_kib() - rss_start
     check(growth <= args.rss_bound_kib, f"RSS grew {growth} KiB over the floods")
     most = max(taken) // 1024 if taken else 0
     return (f"{args.rounds} connections cut off in {elapsed:.1f} s: "
@@ -445,9 +402,6 @@ def scenario_overlong(receiver, args):
             f"{BUFFER_LIMIT + 1}, {len(taken)} offered {args.flood_bytes // (1024 * 1024)} MiB "
             f"and reset after at most {most} KiB reached the sockets; slot free again "
             f"after at most {max(frees) * 1000:.1f} ms")
-
-
-# ---------------------------------------------------------------------------------- silent
 
 
 def scenario_silent(receiver, args):
@@ -458,7 +412,7 @@ def scenario_silent(receiver, args):
     while time.monotonic() - started < args.hold:
         time.sleep(1.0)
         intruder = Phone(args.host, args.port)
-        intruder.send(line(kind="hello", code=receiver.code(), clientID=str(uuid.uuid4()).upper()))
+        intruder.send(line(kind="hello", code=receiver.code(), clientID=new_client_id()))
         check(intruder.closed_by_peer(3.0), "a second connection was admitted")
         intruder.close()
         refused += 1
@@ -466,21 +420,16 @@ def scenario_silent(receiver, args):
         check(receiver.ready_count() == ready, "the silent client lost its slot")
     held = time.monotonic() - started
     freed = leave(receiver, silent, 2.0)
-    phone = admit_phone(receiver, args)
-    leave(receiver, phone)
+    leave(receiver, admit_phone(receiver, args))
     return (f"a silent client kept the slot for {held:.0f} s while {refused} others were "
             f"refused; slot free {freed * 1000:.1f} ms after it closed, next phone admitted")
-
-
-# ---------------------------------------------------------------------------------- vanish
 
 
 def scenario_vanish(receiver, args):
     """Runs inside the phone's own namespace; its packets are then dropped at its end."""
     times = []
     for _ in range(args.rounds):
-        phone = admit_phone(receiver, args)
-        FlowProbe(phone, Pointer()).probe()
+        phone, _ = admit_probed(receiver, args)
         check(receiver.status() == CONNECTED, f"status before vanishing: {receiver.status()}")
         ready = receiver.ready_count()
         vanished = time.monotonic()
@@ -500,13 +449,8 @@ def scenario_vanish(receiver, args):
             f"(bound {args.vanish_bound} s), next phone admitted")
 
 
-SCENARIOS = {
-    "refuse": scenario_refuse,
-    "flood": scenario_flood,
-    "overlong": scenario_overlong,
-    "silent": scenario_silent,
-    "vanish": scenario_vanish,
-}
+SCENARIOS = {"refuse": scenario_refuse, "flood": scenario_flood, "overlong": scenario_overlong,
+             "silent": scenario_silent, "vanish": scenario_vanish}
 
 
 def parse_arguments():

@@ -25,31 +25,16 @@ namespace {
 
 // A writer whose parent has vanished must not fill the disk for ever.
 constexpr std::uint64_t maxGenerationsPerRun = 100000;
-constexpr std::uint64_t sizeCycle = 61;
-
-std::optional<std::uint64_t> parseGeneration(std::string_view text) {
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 // 1 to 61 clients, keyed by UUIDs and holding tokens that both name the generation.
 TokenMap tokensFor(std::uint64_t generation) {
     TokenMap tokens;
-    const std::uint64_t count = 1 + generation % sizeCycle;
-    for (std::uint64_t i = 0; i < count; ++i) {
+    const unsigned long long g = generation;
+    for (unsigned long long i = 0; i <= g % 61; ++i) {
         char id[64];
-        std::snprintf(id, sizeof id, "%08llX-0000-4000-8000-%012llX",
-                      static_cast<unsigned long long>(generation & 0xFFFFFFFFu),
-                      static_cast<unsigned long long>(i));
         char token[96];
-        std::snprintf(token, sizeof token, "g%llu-c%llu-%032llu",
-                      static_cast<unsigned long long>(generation),
-                      static_cast<unsigned long long>(i),
-                      static_cast<unsigned long long>(generation * 7919 + i));
+        std::snprintf(id, sizeof id, "%08llX-0000-4000-8000-%012llX", g & 0xFFFFFFFFu, i);
+        std::snprintf(token, sizeof token, "g%llu-c%llu-%032llu", g, i, g * 7919 + i);
         tokens.emplace(id, token);
     }
     return tokens;
@@ -95,10 +80,7 @@ int checkItem(const std::string& folder, const std::vector<std::uint64_t>& allow
         tokens = std::move(*decoded);
     }
     for (const std::uint64_t generation : allowed) {
-        const bool matches = generation == 0
-                                 ? !tokens.has_value()
-                                 : tokens.has_value() && *tokens == tokensFor(generation);
-        if (matches) {
+        if (generation == 0 ? !tokens : tokens == tokensFor(generation)) {
             std::cout << generation << "\n";
             return 0;
         }
@@ -115,25 +97,24 @@ int usage() {
 }
 
 int run(const std::vector<std::string_view>& args) {
-    if (args.size() < 3) {
+    std::vector<std::uint64_t> generations;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        const char* const end = args[i].data() + args[i].size();
+        std::uint64_t value = 0;
+        const auto parsed = std::from_chars(args[i].data(), end, value);
+        if (parsed.ec != std::errc() || parsed.ptr != end) {
+            return usage();
+        }
+        generations.push_back(value);
+    }
+    if (generations.empty()) {
         return usage();
     }
     const std::string folder(args[1]);
-    std::vector<std::uint64_t> generations;
-    for (std::size_t i = 2; i < args.size(); ++i) {
-        const auto generation = parseGeneration(args[i]);
-        if (!generation) {
-            return usage();
-        }
-        generations.push_back(*generation);
-    }
     if (args[0] == "write" && generations.size() == 1 && generations[0] > 0) {
         return writeGenerations(folder, generations[0]);
     }
-    if (args[0] == "check") {
-        return checkItem(folder, generations);
-    }
-    return usage();
+    return args[0] == "check" ? checkItem(folder, generations) : usage();
 }
 
 } // namespace

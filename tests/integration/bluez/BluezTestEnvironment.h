@@ -2,46 +2,36 @@
 
 #include "support/QtEventLoop.h"
 
-#include <QByteArray>
-#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <chrono>
 #include <cstdlib>
-#include <memory>
-#include <string>
 
 namespace corvane::test {
 
 // Reads one line of a child's standard output, spinning the loop; empty on time-out or exit.
-inline QByteArray readLine(QProcess& process,
-                           std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    spinUntil([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; },
-              limit);
+inline QByteArray readLine(QProcess& process) {
+    spinUntil([&] { return process.canReadLine() || process.state() == QProcess::NotRunning; });
     return process.canReadLine() ? process.readLine().trimmed() : QByteArray();
 }
 
+// Neither child needs our loop to exit.
 inline void stop(QProcess& process) {
-    if (process.state() == QProcess::NotRunning) {
-        return;
-    }
     process.terminate();
-    if (!spinUntil([&] { return process.state() == QProcess::NotRunning; },
-                   std::chrono::seconds(5))) {
+    if (!process.waitForFinished(5000)) {
         process.kill();
-        spinUntil([&] { return process.state() == QProcess::NotRunning; });
+        process.waitForFinished(5000);
     }
 }
 
-// A private bus of the system type that allows everything, in a temporary folder.
+// A private bus of the system type that allows everything but `policy`, in a temporary folder.
 class PrivateSystemBus {
 public:
     explicit PrivateSystemBus(const QString& policy = {}) {
-        const QString config = folder_.filePath(QStringLiteral("system.conf"));
+        const QString config = folder_.filePath("system.conf");
         QFile file(config);
         file.open(QIODevice::WriteOnly);
         file.write(QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC
@@ -60,12 +50,11 @@ public:
   </policy>
 </busconfig>
 )")
-                       .arg(folder_.filePath(QStringLiteral("bus")), policy)
+                       .arg(folder_.filePath("bus"), policy)
                        .toUtf8());
         file.close();
-        daemon_.start(QStringLiteral(CORVANE_DBUS_DAEMON),
-                      {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                       QStringLiteral("--print-address=1")});
+        daemon_.start(CORVANE_DBUS_DAEMON,
+                      {"--config-file=" + config, "--nofork", "--print-address=1"});
         address_ = QString::fromUtf8(readLine(daemon_));
     }
     ~PrivateSystemBus() { stop(daemon_); }
@@ -84,11 +73,9 @@ private:
 class FakeBluez {
 public:
     FakeBluez(const QString& address, const QStringList& options = {}) {
-        QStringList arguments{QStringLiteral(CORVANE_FAKE_BLUEZ), QStringLiteral("--bus"), address};
-        arguments << options;
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(QStringLiteral(CORVANE_PYTHON), arguments);
-        ready_ = parse(readLine(process_)).value(QStringLiteral("ready")).toBool();
+        process_.start(CORVANE_PYTHON, QStringList{CORVANE_FAKE_BLUEZ, "--bus", address} + options);
+        ready_ = QJsonDocument::fromJson(readLine(process_))["ready"].toBool();
     }
     ~FakeBluez() { stop(process_); }
     FakeBluez(const FakeBluez&) = delete;
@@ -98,15 +85,11 @@ public:
 
     // Sends one command and waits for its one answer, spinning our loop meanwhile.
     QJsonObject command(const QString& line) {
-        process_.write((line + QLatin1Char('\n')).toUtf8());
-        return parse(readLine(process_));
+        process_.write((line + '\n').toUtf8());
+        return QJsonDocument::fromJson(readLine(process_)).object();
     }
 
 private:
-    static QJsonObject parse(const QByteArray& line) {
-        return QJsonDocument::fromJson(line).object();
-    }
-
     QProcess process_;
     bool ready_ = false;
 };
@@ -115,9 +98,8 @@ private:
 inline PrivateSystemBus& sharedBus() {
     qtApplication();
     static PrivateSystemBus bus;
-    static const bool exported = [] {
-        return ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().toUtf8().constData(), 1) == 0;
-    }();
+    static const bool exported =
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().toUtf8().constData(), 1) == 0;
     (void)exported;
     return bus;
 }

@@ -18,7 +18,6 @@ Commands, one per line on standard input; each gets exactly one JSON line on sta
 """
 
 import argparse
-import fcntl
 import json
 import os
 import socket
@@ -58,59 +57,29 @@ def plain(value):
         return [plain(v) for v in value]
     if isinstance(value, (dbus.Dictionary, dict)):
         return {str(k): plain(v) for k, v in value.items()}
-    if isinstance(value, (int,)):
+    if isinstance(value, int):
         return int(value)
     return str(value)
 
 
-def emit(reply):
-    sys.stdout.write(json.dumps(reply) + "\n")
-    sys.stdout.flush()
-
-
 def ok(**fields):
-    emit(dict(ok=True, **fields))
+    print(json.dumps(dict(ok=True, **fields)), flush=True)
 
 
 def failed(error):
     if isinstance(error, dbus.DBusException):
-        emit({"ok": False, "error": error.get_dbus_name(), "message": error.get_dbus_message()})
+        print(json.dumps({"ok": False, "error": error.get_dbus_name(),
+                          "message": error.get_dbus_message()}), flush=True)
     else:
-        emit({"ok": False, "error": "fake", "message": str(error)})
-
-
-class Root(dbus.service.Object):
-    """The ObjectManager at / that BlueZ clients read."""
-
-    def __init__(self, bus, fake):
-        super().__init__(bus, "/")
-        self.fake = fake
-
-    @dbus.service.method(OBJECT_MANAGER, out_signature="a{oa{sa{sv}}}")
-    def GetManagedObjects(self):
-        return self.fake.objects()
-
-    @dbus.service.signal(OBJECT_MANAGER, signature="oa{sa{sv}}")
-    def InterfacesAdded(self, path, interfaces):
-        pass
-
-    @dbus.service.signal(OBJECT_MANAGER, signature="oas")
-    def InterfacesRemoved(self, path, interfaces):
-        pass
+        print(json.dumps({"ok": False, "error": "fake", "message": str(error)}), flush=True)
 
 
 class BusObject(dbus.service.Object):
+    """An object whose properties clients learn from GetManagedObjects and PropertiesChanged."""
+
     def __init__(self, bus, path, interfaces):
         super().__init__(bus, path)
         self.interfaces = interfaces
-
-    @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v")
-    def Get(self, interface, name):
-        return self.interfaces[interface][name]
-
-    @dbus.service.method(PROPERTIES, in_signature="s", out_signature="a{sv}")
-    def GetAll(self, interface):
-        return self.interfaces.get(interface, {})
 
     @dbus.service.signal(PROPERTIES, signature="sa{sv}as")
     def PropertiesChanged(self, interface, changed, invalidated):
@@ -135,37 +104,41 @@ class Adapter(BusObject):
     @dbus.service.method(GATT_MANAGER, in_signature="oa{sv}", sender_keyword="sender",
                          async_callbacks=("reply", "error"))
     def RegisterApplication(self, path, options, sender, reply, error):
-        self.fake.register_application(sender, str(path), reply, error)
+        self.fake.register("application", sender, str(path), reply, error)
 
-    @dbus.service.method(GATT_MANAGER, in_signature="o", sender_keyword="sender")
-    def UnregisterApplication(self, path, sender):
-        self.fake.unregister_application(sender, str(path))
+    @dbus.service.method(GATT_MANAGER, in_signature="o")
+    def UnregisterApplication(self, path):
+        self.fake.unregister("application", str(path))
 
     @dbus.service.method(ADV_MANAGER, in_signature="oa{sv}", sender_keyword="sender",
                          async_callbacks=("reply", "error"))
     def RegisterAdvertisement(self, path, options, sender, reply, error):
-        self.fake.register_advertisement(sender, str(path), reply, error)
+        self.fake.register("advertisement", sender, str(path), reply, error)
 
-    @dbus.service.method(ADV_MANAGER, in_signature="o", sender_keyword="sender")
-    def UnregisterAdvertisement(self, path, sender):
-        self.fake.unregister_advertisement(sender, str(path))
+    @dbus.service.method(ADV_MANAGER, in_signature="o")
+    def UnregisterAdvertisement(self, path):
+        self.fake.unregister("advertisement", str(path))
 
 
-class Fake:
+class Fake(dbus.service.Object):
+    """BlueZ's object manager at /, and the central side."""
+
     def __init__(self, bus, args):
+        super().__init__(bus, "/")
         self.bus = bus
         self.args = args
-        self.root = Root(bus, self)
         self.adapter = None
         if not args.no_adapter:
             self.adapter = Adapter(bus, self, args.powered == "on", not args.no_advertising)
         self.devices = {}
-        self.application = None  # {"owner", "path", "objects"}
-        self.advertisement = None  # {"owner", "path", "properties"}
+        # {"owner", "path", "content"}: the application's objects, the advertisement's properties
+        self.application = None
+        self.advertisement = None
         self.registrations = 0
         self.sockets = {}
 
-    def objects(self):
+    @dbus.service.method(OBJECT_MANAGER, out_signature="a{oa{sa{sv}}}")
+    def GetManagedObjects(self):
         found = {}
         if self.adapter:
             found[dbus.ObjectPath(ADAPTER)] = self.adapter.interfaces
@@ -175,56 +148,48 @@ class Fake:
 
     # GattManager1 and LEAdvertisingManager1
 
-    def register_application(self, sender, path, reply, error):
-        if self.application and self.application["path"] == path \
-                and self.application["owner"] == sender:
+    def register(self, kind, sender, path, reply, error):
+        """Answers only once it has read the registered objects back from their owner."""
+        current = getattr(self, kind)
+        if current and current["path"] == path and current["owner"] == sender:
             error(BluezError("AlreadyExists", "Already Exists"))
             return
-        if self.args.register_error:
+        if kind == "application" and self.args.register_error:
             error(BluezError("Failed", self.args.register_error))
             return
-        proxy = self.bus.get_object(sender, path, introspect=False)
 
-        def read(objects):
-            self.application = {"owner": sender, "path": path, "objects": objects}
-            self.registrations += 1
+        def read(content):
+            setattr(self, kind, {"owner": sender, "path": path, "content": content})
+            self.registrations += kind == "application"
             reply()
 
         def unreadable(failure):
-            error(BluezError("Failed", "GetManagedObjects: " + str(failure)))
+            error(BluezError("Failed", f"reading the {kind}: {failure}"))
 
-        proxy.GetManagedObjects(dbus_interface=OBJECT_MANAGER, reply_handler=read,
-                                error_handler=unreadable)
-
-    def unregister_application(self, sender, path):
-        if not self.application or self.application["path"] != path:
-            raise BluezError("DoesNotExist", "Does Not Exist")
-        self.application = None
-
-    def register_advertisement(self, sender, path, reply, error):
-        if self.advertisement and self.advertisement["path"] == path:
-            error(BluezError("AlreadyExists", "Already Exists"))
-            return
         proxy = self.bus.get_object(sender, path, introspect=False)
+        if kind == "application":
+            proxy.GetManagedObjects(dbus_interface=OBJECT_MANAGER, reply_handler=read,
+                                    error_handler=unreadable)
+        else:
+            proxy.GetAll(ADV_IFACE, dbus_interface=PROPERTIES, reply_handler=read,
+                         error_handler=unreadable)
 
-        def read(properties):
-            self.advertisement = {"owner": sender, "path": path, "properties": properties}
-            reply()
-
-        proxy.GetAll(ADV_IFACE, dbus_interface=PROPERTIES, reply_handler=read,
-                     error_handler=lambda failure: error(BluezError("Failed", str(failure))))
-
-    def unregister_advertisement(self, sender, path):
-        if not self.advertisement or self.advertisement["path"] != path:
+    def unregister(self, kind, path):
+        current = getattr(self, kind)
+        if not current or current["path"] != path:
             raise BluezError("DoesNotExist", "Does Not Exist")
-        self.advertisement = None
+        setattr(self, kind, None)
+
+    @dbus.service.signal(OBJECT_MANAGER, signature="oa{sa{sv}}")
+    def InterfacesAdded(self, path, interfaces):
+        pass
 
     # The central side
 
     def characteristic(self, flag):
         if not self.application:
             raise BluezError("Failed", "no application registered")
-        for path, interfaces in self.application["objects"].items():
+        for path, interfaces in self.application["content"].items():
             chrc = interfaces.get(CHRC_IFACE)
             if chrc and flag in [str(f) for f in chrc.get("Flags", [])]:
                 return self.bus.get_object(self.application["owner"], path, introspect=False)
@@ -235,11 +200,9 @@ class Fake:
 
     def cmd_status(self):
         ok(registrations=self.registrations,
-           application=plain(self.application["objects"]) if self.application else None,
-           advertisement=plain(self.advertisement["properties"]) if self.advertisement
-           else None,
-           powered=bool(self.adapter.interfaces[ADAPTER_IFACE]["Powered"])
-           if self.adapter else None)
+           application=self.application and plain(self.application["content"]),
+           advertisement=self.advertisement and plain(self.advertisement["content"]),
+           powered=self.adapter and bool(self.adapter.interfaces[ADAPTER_IFACE]["Powered"]))
 
     def cmd_power(self, state):
         self.adapter.change(ADAPTER_IFACE, "Powered", dbus.Boolean(state == "on"))
@@ -250,7 +213,7 @@ class Fake:
         interfaces = {DEVICE_IFACE: {"Connected": dbus.Boolean(True),
                                      "Adapter": dbus.ObjectPath(ADAPTER)}}
         self.devices[name] = BusObject(self.bus, path, interfaces)
-        self.root.InterfacesAdded(path, interfaces)
+        self.InterfacesAdded(path, interfaces)
         ok(path=path)
 
     def cmd_disconnect(self, name):
@@ -268,14 +231,11 @@ class Fake:
         chrc = self.characteristic("notify")
 
         def acquired(fd, reply_mtu):
-            handle = fd.take()
-            flags = fcntl.fcntl(handle, fcntl.F_GETFL)
-            fcntl.fcntl(handle, fcntl.F_SETFL, flags | os.O_NONBLOCK)
-            old = self.sockets.pop(name, None)
-            if old is not None:
-                old.close()
-            self.sockets[name] = socket.socket(fileno=handle)
-            ok(mtu=int(reply_mtu), type=self.sockets[name].type)
+            if name in self.sockets:
+                self.sockets[name].close()
+            self.sockets[name] = sock = socket.socket(fileno=fd.take())
+            sock.setblocking(False)
+            ok(mtu=int(reply_mtu), type=sock.type)
 
         chrc.AcquireNotify(self.options(name, mtu), dbus_interface=CHRC_IFACE,
                            reply_handler=acquired, error_handler=failed)
@@ -293,18 +253,12 @@ class Fake:
 
     def cmd_read(self, name):
         records = []
-        closed = False
-        sock = self.sockets[name]
-        while True:
-            try:
-                record = sock.recv(65536)
-            except BlockingIOError:
-                break
-            if not record:
-                closed = True
-                break
-            records.append(record.hex())
-        ok(records=records, closed=closed)
+        try:
+            while record := self.sockets[name].recv(65536):
+                records.append(record.hex())
+        except BlockingIOError:
+            return ok(records=records, closed=False)
+        ok(records=records, closed=True)
 
     def cmd_quit(self):
         ok()
@@ -340,22 +294,21 @@ def main():
     loop = GLib.MainLoop()
     fake.loop = loop
 
-    pending = bytearray()
+    pending = [b""]
 
     def readable(source, condition):
         chunk = os.read(sys.stdin.fileno(), 65536)
         if not chunk:
             loop.quit()
             return False
-        pending.extend(chunk)
-        while b"\n" in pending:
-            line, _, rest = bytes(pending).partition(b"\n")
-            pending[:] = rest
+        *lines, rest = (pending.pop() + chunk).split(b"\n")
+        pending.append(rest)
+        for line in lines:
             fake.handle(line.decode())
         return True
 
     GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP, readable)
-    emit({"ok": True, "ready": True, "name": name.get_name()})
+    ok(ready=True, name=name.get_name())
     loop.run()
 
 
