@@ -330,14 +330,17 @@ TEST_F(BluezPeripheralTest, Notify_SocketFull_RefusesThenReportsReadiness) {
     EXPECT_TRUE(manager->updateValue(chunk, statusID, central));
 }
 
-// Each AcquireNotify subscribes its device's central; closing its socket or leaving ends that.
+// Each AcquireNotify subscribes its device's central; closing its socket, disconnecting or the
+// device object going away ends that.
 TEST_F(BluezPeripheralTest, Subscription_AcquiredThenSocketClosedOrDeviceGone_Reported) {
     publish();
     const CentralID first = subscribe("AA_BB", 185);
     const CentralID second = subscribe("CC_DD", 185);
+    const CentralID third = subscribe("EE_FF", 185);
     EXPECT_NE(first, second);
     EXPECT_EQ(delegate->subscribed,
-              (std::vector{std::pair(first, statusID.text()), std::pair(second, statusID.text())}));
+              (std::vector{std::pair(first, statusID.text()), std::pair(second, statusID.text()),
+                           std::pair(third, statusID.text())}));
     EXPECT_EQ(manager->maximumUpdateValueLength(first), 182u);
     EXPECT_EQ(manager->maximumUpdateValueLength("someone else"), 0u);
 
@@ -352,6 +355,10 @@ TEST_F(BluezPeripheralTest, Subscription_AcquiredThenSocketClosedOrDeviceGone_Re
     EXPECT_TRUE(manager->updateValue("x", statusID, second));
     spinFor(100ms);
     EXPECT_EQ(delegate->unsubscribed.size(), 2u);
+
+    fake->command("remove EE_FF");
+    ASSERT_TRUE(spinUntil([&] { return delegate->unsubscribed.size() == 3; }));
+    EXPECT_EQ(delegate->unsubscribed[2], std::make_pair(third, statusID.text()));
 }
 
 TEST(BluezPeripheralRefusedTest, State_BusDeniesUs_Unauthorized) {

@@ -184,6 +184,10 @@ class Fake(dbus.service.Object):
     def InterfacesAdded(self, path, interfaces):
         pass
 
+    @dbus.service.signal(OBJECT_MANAGER, signature="oas")
+    def InterfacesRemoved(self, path, interfaces):
+        pass
+
     # The central side
 
     def characteristic(self, flag):
@@ -218,6 +222,12 @@ class Fake(dbus.service.Object):
 
     def cmd_disconnect(self, name):
         self.devices[name].change(DEVICE_IFACE, "Connected", dbus.Boolean(False))
+        ok()
+
+    # The device object goes without a Connected change first, as when it is removed.
+    def cmd_remove(self, name):
+        self.devices.pop(name).remove_from_connection()
+        self.InterfacesRemoved(self.device_path(name), [DEVICE_IFACE])
         ok()
 
     def options(self, name, mtu, offset=0):
