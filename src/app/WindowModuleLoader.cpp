@@ -2,6 +2,7 @@
 
 #include <QLibrary>
 #include <QString>
+#include <filesystem>
 #include <system_error>
 #include <vector>
 
@@ -20,13 +21,25 @@ std::expected<const WindowModule*, Error> load(const std::filesystem::path& file
     return entry();
 }
 
+std::expected<std::filesystem::path, Error> runningProgramFolder() {
+    std::error_code failure;
+    auto program = std::filesystem::read_symlink("/proc/self/exe", failure);
+    if (failure) {
+        return std::unexpected(Error("cannot find the running program: " + failure.message()));
+    }
+    return program.parent_path();
+}
+
 } // namespace
 
-std::expected<const WindowModule*, Error>
-loadWindowModule(const std::filesystem::path& programFolder) {
+std::expected<const WindowModule*, Error> loadWindowModule() {
+    const auto programFolder = runningProgramFolder();
+    if (!programFolder) {
+        return std::unexpected(programFolder.error());
+    }
     const std::vector<std::filesystem::path> candidates{
-        programFolder / windowModuleFileName,
-        (programFolder / CORVANE_WINDOW_MODULE_DIR / windowModuleFileName).lexically_normal(),
+        *programFolder / windowModuleFileName,
+        (*programFolder / CORVANE_WINDOW_MODULE_DIR / windowModuleFileName).lexically_normal(),
     };
     for (const auto& candidate : candidates) {
         std::error_code unused;
@@ -37,15 +50,6 @@ loadWindowModule(const std::filesystem::path& programFolder) {
     return std::unexpected(Error(std::string(windowModuleFileName) + " is neither in " +
                                  candidates[0].parent_path().string() + " nor in " +
                                  candidates[1].parent_path().string()));
-}
-
-std::expected<std::filesystem::path, Error> runningProgramFolder() {
-    std::error_code failure;
-    auto program = std::filesystem::read_symlink("/proc/self/exe", failure);
-    if (failure) {
-        return std::unexpected(Error("cannot find the running program: " + failure.message()));
-    }
-    return program.parent_path();
 }
 
 } // namespace corvane

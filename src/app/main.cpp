@@ -215,14 +215,6 @@ int run(const WindowModule* window) {
     return window != nullptr ? runWithWindow(*wiring, *window) : runHeadless(*wiring);
 }
 
-std::expected<const WindowModule*, Error> findWindow() {
-    auto folder = runningProgramFolder();
-    if (!folder) {
-        return std::unexpected(folder.error());
-    }
-    return loadWindowModule(*folder);
-}
-
 } // namespace
 } // namespace corvane
 
@@ -248,7 +240,7 @@ int main(int argc, char** argv) {
         return corvane::run(nullptr);
     }
     // The window brings its GUI application; the headless runner must not ask for a display.
-    auto window = corvane::findWindow();
+    auto window = corvane::loadWindowModule();
     if (!window) {
         std::cerr << "corvane: the window cannot open: " << window.error().description()
                   << " (corvane --headless runs without it)" << std::endl;
