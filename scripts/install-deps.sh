@@ -18,7 +18,7 @@ packages=(
   libavahi-client-dev libsecret-1-dev libxtst-dev libx11-dev libevdev-dev libglib2.0-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-  xvfb xdotool xinput x11-utils avahi-daemon avahi-utils dbus dbus-x11 gnome-keyring
+  xvfb xdotool xinput x11-utils x11-xkb-utils avahi-daemon avahi-utils dbus dbus-x11 gnome-keyring
   libsecret-tools iproute2 util-linux procps python3 python3-dbus python3-gi
   # window screenshots and desktop-file checks
   imagemagick appstream desktop-file-utils

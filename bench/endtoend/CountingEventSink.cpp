@@ -2,9 +2,10 @@
 
 namespace corvane {
 
-std::optional<SyntheticEvent>
-CountingEventSink::createMouseEvent(MouseEventType type, Point location, MouseButton button) {
-    return SyntheticEvent{MouseEvent{type, location, button}, 0};
+std::optional<SyntheticEvent> CountingEventSink::createMouseEvent(MouseEventType type,
+                                                                  Point location, Point delta,
+                                                                  MouseButton button) {
+    return SyntheticEvent{MouseEvent{type, location, button, delta}, 0};
 }
 
 std::optional<SyntheticEvent> CountingEventSink::createKeyboardEvent(std::uint16_t keyCode,

@@ -13,7 +13,8 @@ public:
     void requestTrust() override {}
 
     std::optional<Point> pointerLocation() override { return std::nullopt; }
-    std::optional<SyntheticEvent> createMouseEvent(MouseEventType, Point, MouseButton) override {
+    std::optional<SyntheticEvent> createMouseEvent(MouseEventType, Point, Point,
+                                                   MouseButton) override {
         return std::nullopt;
     }
     std::optional<SyntheticEvent> createKeyboardEvent(std::uint16_t, bool) override {
@@ -23,6 +24,7 @@ public:
         return std::nullopt;
     }
     void post(const SyntheticEvent&) override {}
+    void holdModifiers(EventFlags) override {}
 };
 
 } // namespace corvane

@@ -87,7 +87,7 @@ void InputInjector::applyInput(const TouchMessage& message) {
 void InputInjector::movePointer(double dx, double dy) {
     const Point location = currentLocation();
     const auto type = buttonHeld_ ? MouseEventType::leftMouseDragged : MouseEventType::mouseMoved;
-    postMouseEvent(type, Point{location.x + dx, location.y + dy}, MouseButton::left);
+    postMouseEvent(type, Point{location.x + dx, location.y + dy}, MouseButton::left, Point{dx, dy});
 }
 
 void InputInjector::scroll(double dx, double dy) {
@@ -105,12 +105,18 @@ void InputInjector::releaseHeldButton() {
     postMouseEvent(MouseEventType::leftMouseUp, currentLocation(), MouseButton::left);
 }
 
+void InputInjector::clearModifiers() {
+    activeModifiers_ = 0;
+    sink_->holdModifiers(0);
+}
+
 Point InputInjector::currentLocation() {
     return sink_->pointerLocation().value_or(Point{});
 }
 
-void InputInjector::postMouseEvent(MouseEventType type, Point location, MouseButton button) {
-    if (auto event = sink_->createMouseEvent(type, location, button)) {
+void InputInjector::postMouseEvent(MouseEventType type, Point location, MouseButton button,
+                                   Point delta) {
+    if (auto event = sink_->createMouseEvent(type, location, delta, button)) {
         event->flags = activeModifiers_;
         sink_->post(*event);
     }
@@ -207,6 +213,7 @@ void InputInjector::applyModifiers(const TouchMessage& message) {
         }
     }
     activeModifiers_ = flags;
+    sink_->holdModifiers(flags);
 }
 
 } // namespace corvane

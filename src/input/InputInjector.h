@@ -22,14 +22,15 @@ public:
     void scroll(double dx, double dy);
     // Posts the left-button-up that a held drag still owes; nothing when no button is held.
     void releaseHeldButton();
-    void clearModifiers() { activeModifiers_ = 0; }
+    // Forgets the phone's modifier flags and has the sink let go of every modifier key.
+    void clearModifiers();
 
     bool buttonHeld() const { return buttonHeld_; }
     EventFlags activeModifiers() const { return activeModifiers_; }
 
 private:
     Point currentLocation();
-    void postMouseEvent(MouseEventType type, Point location, MouseButton button);
+    void postMouseEvent(MouseEventType type, Point location, MouseButton button, Point delta = {});
     void click(MouseEventType down, MouseEventType up, MouseButton button);
     void pressButton();
     void releaseButton();

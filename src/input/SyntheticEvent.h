@@ -50,10 +50,12 @@ struct Point {
     bool operator==(const Point&) const = default;
 };
 
+// A mouse event puts the pointer at `location`, `delta` away from where it was (zero for clicks).
 struct MouseEvent {
     MouseEventType type{};
     Point location;
     MouseButton button{};
+    Point delta;
     bool operator==(const MouseEvent&) const = default;
 };
 

@@ -19,12 +19,22 @@ constexpr std::uint64_t unbiasedDrawLimit =
 } // namespace
 
 std::shared_ptr<TouchReceiver> TouchReceiver::create(ReceiverPlatform platform) {
-    return std::make_shared<TouchReceiver>(ConstructionKey{}, std::move(platform));
+    auto receiver = std::make_shared<TouchReceiver>(ConstructionKey{}, std::move(platform));
+    receiver->platform_.trust->onTrustChanged([weak = std::weak_ptr<TouchReceiver>(receiver)] {
+        if (const auto self = weak.lock()) {
+            self->trustChanged();
+        }
+    });
+    return receiver;
 }
 
 TouchReceiver::TouchReceiver(ConstructionKey, ReceiverPlatform platform)
     : platform_(std::move(platform)), hasAccessibility_(platform_.trust->isTrusted()),
       injector_(platform_.events) {}
+
+TouchReceiver::~TouchReceiver() {
+    releaseInputState();
+}
 
 const std::string& TouchReceiver::status() const {
     return status_;
@@ -110,14 +120,17 @@ void TouchReceiver::start() {
     const std::uint64_t stopsBefore = stopCount_;
     const auto interrupted = [&] { return isRunning_ || stopCount_ != stopsBefore; };
 
+    startAwaitingTrust_ = false;
     const bool trusted = platform_.trust->isTrusted();
     setHasAccessibility(trusted);
     if (interrupted()) {
         return;
     }
     if (!trusted) {
-        // The user starts again after granting; a grant during the prompt does not count.
+        // This call stays stopped whatever the prompt answers; a grant that the desktop reports
+        // later completes the start (trustChanged).
         setStatus("Grant Accessibility access, then start the receiver.");
+        startAwaitingTrust_ = true;
         platform_.trust->requestTrust();
         setHasAccessibility(platform_.trust->isTrusted());
         return;
@@ -154,8 +167,8 @@ void TouchReceiver::start() {
 void TouchReceiver::stop() {
     const auto keepAlive = shared_from_this();
     ++stopCount_;
-    releaseHeldButton();
-    injector_.clearModifiers();
+    startAwaitingTrust_ = false;
+    releaseInputState();
     if (client_) {
         client_->cancel();
     }
@@ -256,6 +269,21 @@ std::string TouchReceiver::newPairingCode() {
 
 void TouchReceiver::releaseHeldButton() {
     injector_.releaseHeldButton();
+}
+
+void TouchReceiver::releaseInputState() {
+    // The button's release still carries the flags that were active.
+    releaseHeldButton();
+    injector_.clearModifiers();
+}
+
+void TouchReceiver::trustChanged() {
+    const auto keepAlive = shared_from_this();
+    const bool trusted = platform_.trust->isTrusted();
+    setHasAccessibility(trusted);
+    if (trusted && startAwaitingTrust_ && !isRunning_) {
+        start();
+    }
 }
 
 } // namespace corvane

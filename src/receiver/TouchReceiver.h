@@ -88,6 +88,11 @@ public:
         explicit ConstructionKey() = default;
     };
     TouchReceiver(ConstructionKey, ReceiverPlatform platform);
+    // Lets go of whatever the last phone still holds down, so that nothing stays pressed after
+    // the program ends.
+    ~TouchReceiver();
+    TouchReceiver(const TouchReceiver&) = delete;
+    TouchReceiver& operator=(const TouchReceiver&) = delete;
 
 private:
     struct ObserverEntry {
@@ -113,6 +118,11 @@ private:
                              std::shared_ptr<Connection> connection);
     std::string newPairingCode();
     void releaseHeldButton();
+    // The phone's held button and modifier keys, let go when the slot changes hands or ends.
+    void releaseInputState();
+    // Trust came or went without being asked: shown at once, and a start that waited for it
+    // goes on.
+    void trustChanged();
 
     // TCP client
     bool isClient(const std::shared_ptr<Connection>& connection) const;
@@ -166,6 +176,8 @@ private:
     std::optional<PairedClients> pairedClients_;
     TouchMessageDecoder decoder_;
 
+    // A start was refused for missing trust and neither a start nor a stop came since.
+    bool startAwaitingTrust_ = false;
     // Lets a start notice that an observer stopped the receiver in the middle of it.
     std::uint64_t stopCount_ = 0;
     std::vector<std::shared_ptr<ObserverEntry>> observers_;

@@ -106,10 +106,12 @@ std::optional<TouchMessage> TouchReceiver::consumeBluetoothHello(const TouchMess
     if (!reply) {
         return rejectedReply();
     }
-    // Taking the slot from a TCP client is not that client leaving: its button, modifiers and
-    // the code stay as they are, and its late reports are ignored as it is no longer `client_`.
+    // Taking the slot from a TCP client is not that client leaving: the code stays as it is, and
+    // its late reports are ignored as it is no longer `client_`. Its held button and modifier
+    // keys are let go all the same, or the central's moves would drag and its clicks carry them.
     if (auto connection = std::exchange(client_, nullptr)) {
         connection->cancel();
+        releaseInputState();
     }
     authenticated_ = false;
     buffer_.clear();
@@ -129,8 +131,7 @@ void TouchReceiver::disconnectBluetooth(const CentralID& central) {
     const auto keepAlive = shared_from_this();
     bluetoothClient_.reset();
     authenticated_ = false;
-    releaseHeldButton();
-    injector_.clearModifiers();
+    releaseInputState();
     if (!isRunning_) {
         return;
     }

@@ -78,15 +78,15 @@ void TouchReceiver::handleConnectionState(const std::shared_ptr<Connection>& con
 void TouchReceiver::receive(const std::shared_ptr<Connection>& connection) {
     reading_ = true;
     const std::weak_ptr<Connection> source = connection;
-    connection->receive(
-        minimumReceive, maximumReceive, [weak = weak_from_this(), source](ReceivedChunk chunk) {
-            // Completions already arrive from the main loop and never from inside a call on
-            // the connection, so a chunk is handled at once: another pass of the loop per
-            // line would only add latency to every touch.
-            if (const auto self = weak.lock()) {
-                self->handleReceived(source.lock(), std::move(chunk));
-            }
-        });
+    connection->receive(minimumReceive, maximumReceive,
+                        [weak = weak_from_this(), source](ReceivedChunk chunk) {
+                            // Completions already arrive from the main loop and never from inside a
+                            // call on the connection, so a chunk is handled at once: another pass
+                            // of the loop per line would only add latency to every touch.
+                            if (const auto self = weak.lock()) {
+                                self->handleReceived(source.lock(), std::move(chunk));
+                            }
+                        });
 }
 
 void TouchReceiver::handleReceived(const std::shared_ptr<Connection>& connection,
@@ -185,8 +185,7 @@ void TouchReceiver::disconnect() {
     // While a Bluetooth device holds the slot, the button, modifiers, code and status are its own.
     const bool ownsInputState = !bluetoothClient_;
     if (ownsInputState) {
-        releaseHeldButton();
-        injector_.clearModifiers();
+        releaseInputState();
     }
     if (auto connection = std::exchange(client_, nullptr)) {
         connection->cancel();

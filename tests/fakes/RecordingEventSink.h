@@ -9,10 +9,12 @@
 
 namespace corvane::test {
 
-// Logs every create and post call in order, and fails creation where the test asks it to.
+// Logs every create, post and holdModifiers call in order, and fails creation where the test
+// asks it to.
 class RecordingEventSink : public EventSink {
 public:
-    enum class Call { create, post };
+    // `hold` entries carry the held flags on an empty event.
+    enum class Call { create, post, hold };
 
     struct Entry {
         Call call;
@@ -26,9 +28,9 @@ public:
 
     std::optional<Point> pointerLocation() override { return location; }
 
-    std::optional<SyntheticEvent> createMouseEvent(MouseEventType type, Point at,
+    std::optional<SyntheticEvent> createMouseEvent(MouseEventType type, Point at, Point delta,
                                                    MouseButton button) override {
-        return create(MouseEvent{type, at, button});
+        return create(MouseEvent{type, at, button, delta});
     }
     std::optional<SyntheticEvent> createKeyboardEvent(std::uint16_t keyCode,
                                                       bool keyDown) override {
@@ -40,6 +42,9 @@ public:
     }
     void post(const SyntheticEvent& event) override {
         entries.push_back(Entry{Call::post, event, true});
+    }
+    void holdModifiers(EventFlags flags) override {
+        entries.push_back(Entry{Call::hold, SyntheticEvent{{}, flags}, true});
     }
 
     // Only the posted events, with their flags, in order.

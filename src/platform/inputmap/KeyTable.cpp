@@ -1,43 +1,62 @@
 #include "platform/inputmap/KeyTable.h"
 
-#include "input/SyntheticEvent.h"
+#include "platform/inputmap/ModifierKeys.h"
 
 #include <algorithm>
-#include <array>
-#include <utility>
+#include <ranges>
 
 namespace corvane {
 
 namespace {
 
-constexpr std::array<std::pair<std::uint16_t, LinuxKeyCode>, 7> table{{
-    {VirtualKey::z, LinuxKey::z},
-    {VirtualKey::equal, LinuxKey::equal},
-    {VirtualKey::minus, LinuxKey::minus},
-    {VirtualKey::space, LinuxKey::space},
-    {VirtualKey::escape, LinuxKey::escape},
-    {VirtualKey::leftArrow, LinuxKey::left},
-    {VirtualKey::rightArrow, LinuxKey::right},
+struct Entry {
+    std::uint16_t virtualKey;
+    LinuxKeyCode key;
+    std::array<Keysym, 2> keysyms;
+};
+
+// Zooming in is Ctrl+= on layouts that type = without Shift (US, French) and Ctrl++ where + is
+// the unshifted one (German); applications take either.
+constexpr std::array<Entry, 7> entries{{
+    {VirtualKey::z, LinuxKey::z, {KeysymOf::z, 0}},
+    {VirtualKey::equal, LinuxKey::equal, {KeysymOf::equal, KeysymOf::plus}},
+    {VirtualKey::minus, LinuxKey::minus, {KeysymOf::minus, 0}},
+    {VirtualKey::space, LinuxKey::space, {KeysymOf::space, 0}},
+    {VirtualKey::escape, LinuxKey::escape, {KeysymOf::escape, 0}},
+    {VirtualKey::leftArrow, LinuxKey::left, {KeysymOf::left, 0}},
+    {VirtualKey::rightArrow, LinuxKey::right, {KeysymOf::right, 0}},
 }};
 
-constexpr std::array<LinuxKeyCode, table.size()> linuxKeysOfTable = [] {
-    std::array<LinuxKeyCode, table.size()> keys{};
-    std::ranges::transform(table, keys.begin(), [](const auto& entry) { return entry.second; });
-    return keys;
-}();
+bool switchesWorkspace(std::uint16_t virtualKey, EventFlags flags) {
+    return flags == EventFlag::control &&
+           (virtualKey == VirtualKey::leftArrow || virtualKey == VirtualKey::rightArrow);
+}
 
 } // namespace
 
-std::optional<LinuxKeyCode> KeyTable::linuxKey(std::uint16_t virtualKey) {
-    const auto* found = std::ranges::find(table, virtualKey, &decltype(table)::value_type::first);
-    if (found == table.end()) {
-        return std::nullopt;
+KeyTable::KeyTable(WorkspaceKeys workspaceKeys) : workspaceKeys_(workspaceKeys) {}
+
+WorkspaceKeys KeyTable::workspaceKeysFor(std::string_view currentDesktop) {
+    for (const auto name : std::views::split(currentDesktop, ':')) {
+        if (std::string_view(name.begin(), name.end()) == "KDE") {
+            return WorkspaceKeys::controlSuper;
+        }
     }
-    return found->second;
+    return WorkspaceKeys::controlAlt;
 }
 
-std::span<const LinuxKeyCode> KeyTable::linuxKeys() {
-    return linuxKeysOfTable;
+std::optional<KeyChord> KeyTable::chord(std::uint16_t virtualKey, EventFlags flags) const {
+    const auto* found = std::ranges::find(entries, virtualKey, &Entry::virtualKey);
+    if (found == entries.end()) {
+        return std::nullopt;
+    }
+    ModifierSet modifiers = ModifierKeys::of(flags);
+    if (switchesWorkspace(virtualKey, flags)) {
+        modifiers = workspaceKeys_ == WorkspaceKeys::controlSuper
+                        ? LinuxModifier::control | LinuxModifier::super
+                        : LinuxModifier::control | LinuxModifier::alt;
+    }
+    return KeyChord{found->key, found->keysyms, modifiers};
 }
 
 } // namespace corvane

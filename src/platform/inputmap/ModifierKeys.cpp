@@ -1,6 +1,5 @@
 #include "platform/inputmap/ModifierKeys.h"
 
-#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -8,36 +7,34 @@ namespace corvane {
 
 namespace {
 
-constexpr std::array<std::pair<EventFlags, LinuxKeyCode>, 4> modifiers{{
-    {EventFlag::shift, LinuxKey::leftShift},
-    {EventFlag::option, LinuxKey::leftAlt},
-    {EventFlag::command, LinuxKey::leftCtrl},
-    {EventFlag::control, LinuxKey::leftMeta},
+constexpr std::array<ModifierKeys::Modifier, 4> modifiers{{
+    {LinuxModifier::shift, LinuxKey::leftShift, KeysymOf::shiftL},
+    {LinuxModifier::alt, LinuxKey::leftAlt, KeysymOf::altL},
+    {LinuxModifier::control, LinuxKey::leftCtrl, KeysymOf::controlL},
+    {LinuxModifier::super, LinuxKey::leftMeta, KeysymOf::superL},
 }};
 
-constexpr std::array<LinuxKeyCode, modifiers.size()> modifierKeys{
-    LinuxKey::leftShift, LinuxKey::leftAlt, LinuxKey::leftCtrl, LinuxKey::leftMeta};
+constexpr std::array<std::pair<EventFlags, ModifierSet>, 4> flagModifiers{{
+    {EventFlag::shift, LinuxModifier::shift},
+    {EventFlag::option, LinuxModifier::alt},
+    {EventFlag::command, LinuxModifier::control},
+    {EventFlag::control, LinuxModifier::super},
+}};
 
 } // namespace
 
-std::vector<LinuxKeyCode> ModifierKeys::pressOrder(EventFlags flags) {
-    std::vector<LinuxKeyCode> keys;
-    for (const auto& [flag, key] : modifiers) {
+ModifierSet ModifierKeys::of(EventFlags flags) {
+    ModifierSet set = 0;
+    for (const auto& [flag, modifier] : flagModifiers) {
         if ((flags & flag) != 0) {
-            keys.push_back(key);
+            set |= modifier;
         }
     }
-    return keys;
+    return set;
 }
 
-std::vector<LinuxKeyCode> ModifierKeys::releaseOrder(EventFlags flags) {
-    auto keys = pressOrder(flags);
-    std::ranges::reverse(keys);
-    return keys;
-}
-
-std::span<const LinuxKeyCode> ModifierKeys::allKeys() {
-    return modifierKeys;
+std::span<const ModifierKeys::Modifier> ModifierKeys::all() {
+    return modifiers;
 }
 
 } // namespace corvane

@@ -1,7 +1,6 @@
 #include "platform/uinput/LibevdevUinputDevice.h"
 
 #include "platform/inputmap/KeyTable.h"
-#include "platform/inputmap/ModifierKeys.h"
 
 #include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
@@ -28,6 +27,10 @@ static_assert(LinuxKey::escape == KEY_ESC && LinuxKey::minus == KEY_MINUS &&
 constexpr std::array relativeAxes{
     REL_X, REL_Y, REL_WHEEL, REL_HWHEEL, REL_WHEEL_HI_RES, REL_HWHEEL_HI_RES};
 constexpr std::array buttons{BTN_LEFT, BTN_RIGHT, BTN_MIDDLE};
+// The whole keyboard range: udev tags the device ID_INPUT_KEYBOARD only when it has the first
+// 31 keys, and libinput and wlroots compositors take key events only from a keyboard.
+constexpr unsigned int firstKeyboardKey = KEY_ESC;
+constexpr unsigned int lastKeyboardKey = BTN_MISC - 1;
 
 struct LibevdevDeleter {
     void operator()(libevdev* device) const { libevdev_free(device); }
@@ -46,10 +49,7 @@ std::unique_ptr<libevdev, LibevdevDeleter> describeDevice() {
     for (const unsigned int button : buttons) {
         libevdev_enable_event_code(device.get(), EV_KEY, button, nullptr);
     }
-    for (const LinuxKeyCode key : KeyTable::linuxKeys()) {
-        libevdev_enable_event_code(device.get(), EV_KEY, key, nullptr);
-    }
-    for (const LinuxKeyCode key : ModifierKeys::allKeys()) {
+    for (unsigned int key = firstKeyboardKey; key <= lastKeyboardKey; ++key) {
         libevdev_enable_event_code(device.get(), EV_KEY, key, nullptr);
     }
     return device;

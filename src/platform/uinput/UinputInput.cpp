@@ -1,6 +1,5 @@
 #include "platform/uinput/UinputInput.h"
 
-#include "platform/inputmap/ModifierKeys.h"
 #include "platform/inputmap/MouseEventMeaning.h"
 #include "platform/uinput/LibevdevUinputDevice.h"
 
@@ -34,16 +33,21 @@ std::int32_t saturated(std::int64_t value) {
 
 } // namespace
 
-std::expected<std::shared_ptr<UinputInput>, Error> UinputInput::open(const std::string& path) {
+std::expected<std::shared_ptr<UinputInput>, Error> UinputInput::open(const std::string& path,
+                                                                     KeyTable keys) {
     auto device = LibevdevUinputDevice::create(path);
     if (!device) {
         return std::unexpected(device.error());
     }
-    return std::make_shared<UinputInput>(std::move(*device), path);
+    return std::make_shared<UinputInput>(std::move(*device), path, keys);
 }
 
-UinputInput::UinputInput(std::unique_ptr<UinputDevice> device, std::string path)
-    : device_(std::move(device)), path_(std::move(path)) {}
+UinputInput::UinputInput(std::unique_ptr<UinputDevice> device, std::string path, KeyTable keys)
+    : device_(std::move(device)), path_(std::move(path)), keys_(keys) {}
+
+UinputInput::~UinputInput() {
+    holdModifiers(0);
+}
 
 bool UinputInput::isTrusted() {
     return ::access(path_.c_str(), W_OK) == 0;
@@ -52,17 +56,17 @@ bool UinputInput::isTrusted() {
 void UinputInput::requestTrust() {}
 
 std::optional<Point> UinputInput::pointerLocation() {
-    return motion_.location(pixel_);
+    return std::nullopt;
 }
 
 std::optional<SyntheticEvent> UinputInput::createMouseEvent(MouseEventType type, Point location,
-                                                            MouseButton button) {
-    return SyntheticEvent{MouseEvent{type, location, button}};
+                                                            Point delta, MouseButton button) {
+    return SyntheticEvent{MouseEvent{type, location, button, delta}};
 }
 
 std::optional<SyntheticEvent> UinputInput::createKeyboardEvent(std::uint16_t keyCode,
                                                                bool keyDown) {
-    if (!KeyTable::linuxKey(keyCode)) {
+    if (!keys_.chord(keyCode, 0)) {
         return std::nullopt;
     }
     return SyntheticEvent{KeyboardEvent{keyCode, keyDown}};
@@ -74,17 +78,25 @@ std::optional<SyntheticEvent> UinputInput::createScrollWheelEvent(std::int32_t v
 }
 
 void UinputInput::post(const SyntheticEvent& event) {
-    for (const LinuxKeyCode key : ModifierKeys::pressOrder(event.flags)) {
-        writeKey(key, true);
+    const auto* key = std::get_if<KeyboardEvent>(&event.body);
+    const auto chord = key ? keys_.chord(key->keyCode, event.flags) : std::nullopt;
+    apply(modifiers_.before(event, chord));
+    if (key && chord) {
+        writeKey(chord->key, key->keyDown);
+    } else if (const auto* mouse = std::get_if<MouseEvent>(&event.body)) {
+        postBody(*mouse);
+    } else if (const auto* wheel = std::get_if<ScrollWheelEvent>(&event.body)) {
+        postBody(*wheel);
     }
-    std::visit([this](const auto& body) { postBody(body); }, event.body);
-    for (const LinuxKeyCode key : ModifierKeys::releaseOrder(event.flags)) {
-        writeKey(key, false);
-    }
+    apply(modifiers_.after(event));
+}
+
+void UinputInput::holdModifiers(EventFlags flags) {
+    apply(modifiers_.hold(flags));
 }
 
 void UinputInput::postBody(const MouseEvent& event) {
-    moveTo(event.location);
+    moveBy(event.delta);
     switch (MouseEventMeaning::transition(event.type)) {
     case ButtonTransition::press:
         writeKey(buttonCode(event.button), true);
@@ -97,12 +109,6 @@ void UinputInput::postBody(const MouseEvent& event) {
     }
 }
 
-void UinputInput::postBody(const KeyboardEvent& event) {
-    if (const auto key = KeyTable::linuxKey(event.keyCode)) {
-        writeKey(*key, event.keyDown);
-    }
-}
-
 void UinputInput::postBody(const ScrollWheelEvent& event) {
     const HiResScroll amounts = scroll_.hiRes(event);
     writeIfNonZero(EV_REL, REL_WHEEL_HI_RES, amounts.hiRes.vertical);
@@ -112,12 +118,17 @@ void UinputInput::postBody(const ScrollWheelEvent& event) {
     sync();
 }
 
-void UinputInput::moveTo(Point target) {
-    const PixelPoint next = motion_.place(target);
-    writeIfNonZero(EV_REL, REL_X, saturated(next.x - pixel_.x));
-    writeIfNonZero(EV_REL, REL_Y, saturated(next.y - pixel_.y));
-    pixel_ = next;
+void UinputInput::moveBy(Point delta) {
+    const PixelPoint step = motion_.step(delta);
+    writeIfNonZero(EV_REL, REL_X, saturated(step.x));
+    writeIfNonZero(EV_REL, REL_Y, saturated(step.y));
     sync();
+}
+
+void UinputInput::apply(const ModifierState::Changes& changes) {
+    for (const auto& change : changes) {
+        writeKey(change.modifier.key, change.press);
+    }
 }
 
 void UinputInput::writeKey(std::uint16_t code, bool down) {

@@ -3,8 +3,9 @@
 #include "common/Error.h"
 #include "input/AccessibilityTrust.h"
 #include "input/EventSink.h"
-#include "platform/inputmap/FractionalMotion.h"
 #include "platform/inputmap/KeyTable.h"
+#include "platform/inputmap/ModifierState.h"
+#include "platform/inputmap/RelativeMotion.h"
 #include "platform/inputmap/ScrollConverter.h"
 #include "platform/uinput/UinputDevice.h"
 
@@ -17,17 +18,19 @@ namespace corvane {
 // Synthetic input through a kernel uinput device: works under Wayland compositors and on the
 // console, wherever the user may write to the uinput node.
 //
-// A uinput device only moves the pointer relatively and cannot read where it is, so the position
-// is tracked here, starting at (0, 0): a mouse event at a target moves by the difference to the
-// tracked position. Only differences matter to the receiver, which reads the position, adds the
-// phone's delta and posts there.
+// A uinput device moves the pointer relatively and cannot read where it is: mouse events move by
+// the phone's delta (the compositor applies its pointer acceleration to them), and keys are key
+// positions, typed as the user's layout has them.
 class UinputInput final : public EventSink, public AccessibilityTrust {
 public:
     static std::expected<std::shared_ptr<UinputInput>, Error>
-    open(const std::string& path = "/dev/uinput");
+    open(const std::string& path = "/dev/uinput", KeyTable keys = KeyTable());
 
     // Uses `device` for the events; `path` is the node whose write access isTrusted() checks.
-    UinputInput(std::unique_ptr<UinputDevice> device, std::string path);
+    UinputInput(std::unique_ptr<UinputDevice> device, std::string path, KeyTable keys = KeyTable());
+    ~UinputInput() override;
+    UinputInput(const UinputInput&) = delete;
+    UinputInput& operator=(const UinputInput&) = delete;
 
     // The uinput node is still writable for this user.
     bool isTrusted() override;
@@ -36,18 +39,19 @@ public:
     void requestTrust() override;
 
     std::optional<Point> pointerLocation() override;
-    std::optional<SyntheticEvent> createMouseEvent(MouseEventType type, Point location,
+    std::optional<SyntheticEvent> createMouseEvent(MouseEventType type, Point location, Point delta,
                                                    MouseButton button) override;
     std::optional<SyntheticEvent> createKeyboardEvent(std::uint16_t keyCode, bool keyDown) override;
     std::optional<SyntheticEvent> createScrollWheelEvent(std::int32_t vertical,
                                                          std::int32_t horizontal) override;
     void post(const SyntheticEvent& event) override;
+    void holdModifiers(EventFlags flags) override;
 
 private:
     void postBody(const MouseEvent& event);
-    void postBody(const KeyboardEvent& event);
     void postBody(const ScrollWheelEvent& event);
-    void moveTo(Point target);
+    void moveBy(Point delta);
+    void apply(const ModifierState::Changes& changes);
     void writeKey(std::uint16_t code, bool down);
     void write(std::uint16_t type, std::uint16_t code, std::int32_t value);
     void writeIfNonZero(std::uint16_t type, std::uint16_t code, std::int32_t value);
@@ -55,8 +59,9 @@ private:
 
     std::unique_ptr<UinputDevice> device_;
     std::string path_;
-    FractionalMotion motion_;
-    PixelPoint pixel_;
+    KeyTable keys_;
+    ModifierState modifiers_;
+    RelativeMotion motion_;
     ScrollConverter scroll_;
     bool pendingFrame_ = false;
 };

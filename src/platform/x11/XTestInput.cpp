@@ -1,7 +1,5 @@
 #include "platform/x11/XTestInput.h"
 
-#include "platform/inputmap/KeyTable.h"
-#include "platform/inputmap/ModifierKeys.h"
 #include "platform/inputmap/MouseEventMeaning.h"
 
 #include <X11/Xlib.h>
@@ -80,7 +78,8 @@ struct XTestInput::Connection {
     }
 };
 
-std::expected<std::shared_ptr<XTestInput>, Error> XTestInput::open(const char* display) {
+std::expected<std::shared_ptr<XTestInput>, Error> XTestInput::open(const char* display,
+                                                                   KeyTable keys) {
     auto connection = std::make_unique<Connection>();
     connection->display = XOpenDisplay(display);
     if (connection->display == nullptr) {
@@ -102,13 +101,16 @@ std::expected<std::shared_ptr<XTestInput>, Error> XTestInput::open(const char* d
     if (connection->lost) {
         return std::unexpected(Error("The X display closed the connection"));
     }
-    return std::make_shared<XTestInput>(std::move(connection));
+    return std::make_shared<XTestInput>(std::move(connection), keys);
 }
 
-XTestInput::XTestInput(std::unique_ptr<Connection> connection)
-    : connection_(std::move(connection)) {}
+XTestInput::XTestInput(std::unique_ptr<Connection> connection, KeyTable keys)
+    : connection_(std::move(connection)), keymap_(connection_->display), keys_(keys) {}
 
-XTestInput::~XTestInput() = default;
+XTestInput::~XTestInput() {
+    // The server keeps XTEST keys down after its client leaves.
+    holdModifiers(0);
+}
 
 bool XTestInput::isTrusted() {
     if (!usable()) {
@@ -129,16 +131,16 @@ std::optional<Point> XTestInput::pointerLocation() {
 }
 
 std::optional<SyntheticEvent> XTestInput::createMouseEvent(MouseEventType type, Point location,
-                                                           MouseButton button) {
+                                                           Point delta, MouseButton button) {
     if (!usable()) {
         return std::nullopt;
     }
-    return SyntheticEvent{MouseEvent{type, location, button}};
+    return SyntheticEvent{MouseEvent{type, location, button, delta}};
 }
 
 std::optional<SyntheticEvent> XTestInput::createKeyboardEvent(std::uint16_t keyCode, bool keyDown) {
-    const auto key = KeyTable::linuxKey(keyCode);
-    if (!usable() || !key || !keycodeOf(*key)) {
+    const auto chord = keys_.chord(keyCode, 0);
+    if (!usable() || !chord || !keyFor(chord->keysyms, chord->key)) {
         return std::nullopt;
     }
     return SyntheticEvent{KeyboardEvent{keyCode, keyDown}};
@@ -156,13 +158,25 @@ void XTestInput::post(const SyntheticEvent& event) {
     if (!usable()) {
         return;
     }
-    for (const LinuxKeyCode key : ModifierKeys::pressOrder(event.flags)) {
-        fakeKey(key, true);
+    const auto* key = std::get_if<KeyboardEvent>(&event.body);
+    const auto chord = key ? keys_.chord(key->keyCode, event.flags) : std::nullopt;
+    apply(modifiers_.before(event, chord));
+    if (key && chord) {
+        postKey(*key, *chord);
+    } else if (const auto* mouse = std::get_if<MouseEvent>(&event.body)) {
+        postBody(*mouse);
+    } else if (const auto* wheel = std::get_if<ScrollWheelEvent>(&event.body)) {
+        postBody(*wheel);
     }
-    std::visit([this](const auto& body) { postBody(body); }, event.body);
-    for (const LinuxKeyCode key : ModifierKeys::releaseOrder(event.flags)) {
-        fakeKey(key, false);
+    apply(modifiers_.after(event));
+    XFlush(connection_->display);
+}
+
+void XTestInput::holdModifiers(EventFlags flags) {
+    if (!usable()) {
+        return;
     }
+    apply(modifiers_.hold(flags));
     XFlush(connection_->display);
 }
 
@@ -191,14 +205,18 @@ std::optional<PixelPoint> XTestInput::realPointer() {
     return PixelPoint{rootX, rootY};
 }
 
-std::optional<unsigned int> XTestInput::keycodeOf(std::uint16_t linuxKey) const {
+std::optional<X11Keymap::Key> XTestInput::keyFor(std::span<const Keysym> keysyms,
+                                                 LinuxKeyCode position) {
+    if (const auto key = keymap_.find(keysyms)) {
+        return key;
+    }
     // A keycode outside the server's range is a protocol error, and Xlib's default error handler
     // ends the process.
-    const int keycode = linuxKey + static_cast<int>(evdevKeycodeOffset);
+    const int keycode = position + static_cast<int>(evdevKeycodeOffset);
     if (keycode < connection_->minKeycode || keycode > connection_->maxKeycode) {
         return std::nullopt;
     }
-    return static_cast<unsigned int>(keycode);
+    return X11Keymap::Key{static_cast<unsigned int>(keycode), false};
 }
 
 void XTestInput::postBody(const MouseEvent& event) {
@@ -213,9 +231,45 @@ void XTestInput::postBody(const MouseEvent& event) {
     }
 }
 
-void XTestInput::postBody(const KeyboardEvent& event) {
-    if (const auto key = KeyTable::linuxKey(event.keyCode)) {
-        fakeKey(*key, event.keyDown);
+void XTestInput::postKey(const KeyboardEvent& event, const KeyChord& chord) {
+    if (!event.keyDown) {
+        if (const auto pressed = keyKeycodes_.extract(event.keyCode)) {
+            fakeKey(pressed.mapped(), false);
+        } else if (const auto key = keyFor(chord.keysyms, chord.key)) {
+            fakeKey(key->keycode, false);
+        }
+        return;
+    }
+    const auto key = keyFor(chord.keysyms, chord.key);
+    if (!key) {
+        return;
+    }
+    // A keysym on the layout's second level needs Shift at the moment of the press only.
+    const bool addShift = key->shifted && (modifiers_.pressed() & LinuxModifier::shift) == 0;
+    const auto shift =
+        addShift ? keyFor(std::array{KeysymOf::shiftL}, LinuxKey::leftShift) : std::nullopt;
+    if (shift) {
+        fakeKey(shift->keycode, true);
+    }
+    fakeKey(key->keycode, true);
+    keyKeycodes_[event.keyCode] = key->keycode;
+    if (shift) {
+        fakeKey(shift->keycode, false);
+    }
+}
+
+void XTestInput::apply(const ModifierState::Changes& changes) {
+    for (const auto& change : changes) {
+        const ModifierSet bit = change.modifier.bit;
+        if (!change.press) {
+            if (const auto pressed = modifierKeycodes_.extract(bit)) {
+                fakeKey(pressed.mapped(), false);
+            }
+        } else if (const auto key =
+                       keyFor(std::array{change.modifier.keysym}, change.modifier.key)) {
+            fakeKey(key->keycode, true);
+            modifierKeycodes_[bit] = key->keycode;
+        }
     }
 }
 
@@ -227,10 +281,8 @@ void XTestInput::postBody(const ScrollWheelEvent& event) {
                 notches.horizontal > 0 ? notches.horizontal : -notches.horizontal);
 }
 
-void XTestInput::fakeKey(std::uint16_t linuxKey, bool down) {
-    if (const auto keycode = keycodeOf(linuxKey)) {
-        XTestFakeKeyEvent(connection_->display, *keycode, down ? True : False, CurrentTime);
-    }
+void XTestInput::fakeKey(unsigned int keycode, bool down) {
+    XTestFakeKeyEvent(connection_->display, keycode, down ? True : False, CurrentTime);
 }
 
 void XTestInput::fakeMotion(PixelPoint pixel) {

@@ -33,9 +33,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr EventFlags noFlags = 0;
+constexpr unsigned shiftMask = 0x1;
 constexpr unsigned controlMask = 0x4;
 constexpr int xKeycodeControl = 37; // KEY_LEFTCTRL + 8
-constexpr int xKeycodeZ = 52;       // KEY_Z + 8
 constexpr int xKeycodeSpace = 65;   // KEY_SPACE + 8
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
@@ -248,7 +248,7 @@ protected:
     void moveBy(double dx, double dy) {
         const auto at = input->pointerLocation();
         ASSERT_TRUE(at);
-        post(input->createMouseEvent(MouseEventType::mouseMoved, {at->x + dx, at->y + dy},
+        post(input->createMouseEvent(MouseEventType::mouseMoved, {at->x + dx, at->y + dy}, {dx, dy},
                                      MouseButton::left));
     }
 
@@ -301,18 +301,38 @@ TEST_F(XTestInputIntegration, Moves_LandOnScreenWhereTheyAddUpTo) {
     EXPECT_EQ(xdotoolLocation(server->name()), (std::pair{300, 250}));
 }
 
-TEST_F(XTestInputIntegration, CommandClick_ArrivesAsControlClick) {
+// Command held on the phone: Control goes down once for ten moves and a click, and up only when
+// the mask goes to 0.
+TEST_F(XTestInputIntegration, HeldCommand_OneControlPressUntilMaskZero) {
     xdotoolMoveTo(server->name(), 200, 200);
     auto recorder = startRecorder();
-    for (const auto type : {MouseEventType::leftMouseDown, MouseEventType::leftMouseUp}) {
-        post(input->createMouseEvent(type, *input->pointerLocation(), MouseButton::left),
+    input->holdModifiers(EventFlag::command);
+    for (int i = 0; i < 10; ++i) {
+        post(input->createMouseEvent(MouseEventType::mouseMoved, {201.0 + i, 200}, {1, 0},
+                                     MouseButton::left),
              EventFlag::command);
     }
-    const auto press = recorder->waitForEvent("ButtonPress", 1);
-    ASSERT_TRUE(press);
-    EXPECT_EQ(press->effectiveModifiers & controlMask, controlMask);
+    for (const auto type : {MouseEventType::leftMouseDown, MouseEventType::leftMouseUp}) {
+        post(input->createMouseEvent(type, *input->pointerLocation(), {}, MouseButton::left),
+             EventFlag::command);
+    }
+    const auto release = recorder->waitForEvent("ButtonRelease", 1);
+    ASSERT_TRUE(release);
+    EXPECT_EQ(release->effectiveModifiers & controlMask, controlMask);
+    const auto controlEvents = [&] {
+        std::vector<std::string> seen;
+        for (const XiEvent& event : recorder->events()) {
+            if (event.detail == xKeycodeControl && event.type.starts_with("Key")) {
+                seen.push_back(event.type);
+            }
+        }
+        return seen;
+    };
+    EXPECT_EQ(controlEvents(), (std::vector<std::string>{"KeyPress"}));
+    input->holdModifiers(0);
     EXPECT_TRUE(recorder->waitForEvent("KeyRelease", xKeycodeControl));
-    EXPECT_EQ(xdotoolLocation(server->name()), (std::pair{200, 200}));
+    EXPECT_EQ(controlEvents(), (std::vector<std::string>{"KeyPress", "KeyRelease"}));
+    EXPECT_EQ(xdotoolLocation(server->name()), (std::pair{210, 200}));
 }
 
 TEST_F(XTestInputIntegration, Scroll_ArrivesAsWheelButtons) {
@@ -329,19 +349,44 @@ TEST_F(XTestInputIntegration, Scroll_ArrivesAsWheelButtons) {
     }
 }
 
-TEST_F(XTestInputIntegration, Undo_ArrivesAsControlZ_AndLeavesNoModifierBehind) {
+// Shortcuts type what they mean in the current layout, read again after each change: the key
+// that types z on AZERTY and QWERTZ, and + where = needs Shift.
+TEST_F(XTestInputIntegration, Shortcuts_FollowTheCurrentLayout) {
+    struct Case {
+        const char* layout;
+        std::uint16_t key;
+        EventFlags flags;
+        int keycode;
+        unsigned modifiers;
+    };
+    const Case cases[] = {
+        {"us", VirtualKey::z, EventFlag::command, 52, controlMask},      // z
+        {"fr", VirtualKey::z, EventFlag::command, 25, controlMask},      // US w
+        {"de", VirtualKey::z, EventFlag::shift | EventFlag::command, 29, // US y
+         controlMask | shiftMask},
+        {"de", VirtualKey::equal, EventFlag::command, 35, controlMask}, // +
+        {"us", VirtualKey::space, noFlags, xKeycodeSpace, 0},
+    };
     auto recorder = startRecorder();
-    for (const auto& [key, flags] :
-         {std::pair{VirtualKey::z, EventFlag::command}, std::pair{VirtualKey::space, noFlags}}) {
-        post(input->createKeyboardEvent(key, true), flags);
-        post(input->createKeyboardEvent(key, false), flags);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.layout) + " key " + std::to_string(c.key));
+        runAndRead("timeout 5 setxkbmap -display " + server->name() + " " + c.layout);
+        recorder->skipSoFar();
+        post(input->createKeyboardEvent(c.key, true), c.flags);
+        post(input->createKeyboardEvent(c.key, false), c.flags);
+        const auto press = recorder->waitForEvent("KeyPress", c.keycode);
+        ASSERT_TRUE(press);
+        EXPECT_EQ(press->effectiveModifiers & (controlMask | shiftMask), c.modifiers);
+        EXPECT_TRUE(recorder->waitForEvent("KeyRelease", c.keycode));
     }
-    const auto z = recorder->waitForEvent("KeyPress", xKeycodeZ);
-    ASSERT_TRUE(z);
-    EXPECT_EQ(z->effectiveModifiers & controlMask, controlMask);
-    const auto space = recorder->waitForEvent("KeyPress", xKeycodeSpace);
-    ASSERT_TRUE(space);
-    EXPECT_EQ(space->effectiveModifiers, 0u);
+    // Nothing stays down: a plain click afterwards carries no modifier.
+    post(input->createMouseEvent(MouseEventType::leftMouseDown, *input->pointerLocation(), {},
+                                 MouseButton::left));
+    post(input->createMouseEvent(MouseEventType::leftMouseUp, *input->pointerLocation(), {},
+                                 MouseButton::left));
+    const auto click = recorder->waitForEvent("ButtonPress", 1);
+    ASSERT_TRUE(click);
+    EXPECT_EQ(click->effectiveModifiers, 0u);
 }
 
 TEST(XTestInputConnectionLost, ServerGone_EveryCallFailsQuietly) {
@@ -358,11 +403,13 @@ TEST(XTestInputConnectionLost, ServerGone_EveryCallFailsQuietly) {
     // Xlib would end the process here without the backend's exit handler.
     EXPECT_FALSE(input->isTrusted());
     EXPECT_EQ(input->pointerLocation(), std::nullopt);
-    EXPECT_EQ(input->createMouseEvent(MouseEventType::mouseMoved, {1, 1}, MouseButton::left),
+    EXPECT_EQ(input->createMouseEvent(MouseEventType::mouseMoved, {1, 1}, {}, MouseButton::left),
               std::nullopt);
     EXPECT_EQ(input->createKeyboardEvent(VirtualKey::z, true), std::nullopt);
     EXPECT_EQ(input->createScrollWheelEvent(1, 1), std::nullopt);
-    input->post(SyntheticEvent{MouseEvent{MouseEventType::mouseMoved, {5, 5}, MouseButton::left}});
+    input->post(
+        SyntheticEvent{MouseEvent{MouseEventType::mouseMoved, {5, 5}, MouseButton::left, {}}});
+    input->holdModifiers(EventFlag::command);
 }
 
 } // namespace

@@ -48,8 +48,9 @@ TouchMessage modifiersMessage(std::optional<std::int64_t> mask) {
     return result;
 }
 
-SyntheticEvent mouse(MouseEventType type, Point at, MouseButton button, EventFlags flags = 0) {
-    return SyntheticEvent{MouseEvent{type, at, button}, flags};
+SyntheticEvent mouse(MouseEventType type, Point at, MouseButton button, EventFlags flags = 0,
+                     Point delta = {}) {
+    return SyntheticEvent{MouseEvent{type, at, button, delta}, flags};
 }
 
 SyntheticEvent keyEvent(std::uint16_t code, bool down, EventFlags flags) {
@@ -81,8 +82,8 @@ TEST_F(InputInjectorTest, Move_FromPointerLocationByExactDelta_Unclamped) {
         sink->clear();
         sink->location = c.location;
         apply(motion(Kind::move, c.dx, c.dy));
-        EXPECT_EQ(sink->posted(),
-                  (std::vector{mouse(MouseEventType::mouseMoved, c.expected, MouseButton::left)}))
+        EXPECT_EQ(sink->posted(), (std::vector{mouse(MouseEventType::mouseMoved, c.expected,
+                                                     MouseButton::left, 0, Point{c.dx, c.dy})}))
             << c.dx << "," << c.dy;
     }
 }
@@ -111,14 +112,14 @@ TEST_F(InputInjectorTest, Drag_WithModifiers_PostsDownDragsUpInOrderWithFlags) {
     apply(motion(Kind::scroll, 0, 1));
     apply(message(Kind::buttonUp));
     const EventFlags flags = EventFlag::shift | EventFlag::command;
-    EXPECT_EQ(
-        sink->posted(),
-        (std::vector{
-            mouse(MouseEventType::leftMouseDown, here, MouseButton::left, flags),
-            mouse(MouseEventType::leftMouseDragged, Point{110, 100}, MouseButton::left, flags),
-            wheel(-2, 0), // scrolling ignores active modifiers
-            mouse(MouseEventType::leftMouseUp, here, MouseButton::left, flags),
-        }));
+    EXPECT_EQ(sink->posted(),
+              (std::vector{
+                  mouse(MouseEventType::leftMouseDown, here, MouseButton::left, flags),
+                  mouse(MouseEventType::leftMouseDragged, Point{110, 100}, MouseButton::left, flags,
+                        Point{10, 0}),
+                  wheel(-2, 0), // scrolling ignores active modifiers
+                  mouse(MouseEventType::leftMouseUp, here, MouseButton::left, flags),
+              }));
     EXPECT_FALSE(injector.buttonHeld());
 }
 
@@ -132,13 +133,13 @@ TEST_F(InputInjectorTest, ButtonDownTwice_PostsOneDown_AndButtonUpAloneIsIgnored
 }
 
 TEST_F(InputInjectorTest, ButtonDown_CreationFails_StillHoldsButton) {
-    sink->failing.push_back(MouseEvent{MouseEventType::leftMouseDown, here, MouseButton::left});
+    sink->failing.push_back(MouseEvent{MouseEventType::leftMouseDown, here, MouseButton::left, {}});
     apply(message(Kind::buttonDown));
     EXPECT_TRUE(injector.buttonHeld());
     EXPECT_TRUE(sink->posted().empty());
     apply(motion(Kind::move, 1, 1));
     EXPECT_EQ(sink->posted(), (std::vector{mouse(MouseEventType::leftMouseDragged, Point{101, 101},
-                                                 MouseButton::left)}));
+                                                 MouseButton::left, 0, Point{1, 1})}));
 }
 
 TEST_F(InputInjectorTest, Clicks_PostDownThenUpAtOneLocationWithTheirButtons) {
@@ -156,7 +157,7 @@ TEST_F(InputInjectorTest, Clicks_PostDownThenUpAtOneLocationWithTheirButtons) {
 }
 
 TEST_F(InputInjectorTest, Click_DownCreationFails_UpStillCreatedAndPosted) {
-    sink->failing.push_back(MouseEvent{MouseEventType::leftMouseDown, here, MouseButton::left});
+    sink->failing.push_back(MouseEvent{MouseEventType::leftMouseDown, here, MouseButton::left, {}});
     apply(message(Kind::click));
     using Entry = RecordingEventSink::Entry;
     EXPECT_EQ(
@@ -178,15 +179,18 @@ TEST_F(InputInjectorTest, Scroll_RoundsHalvesAwayFromZero_AndPostsZeroWheels) {
               (std::vector{wheel(-3, 2), wheel(0, 0), wheel(400, -400), wheel(1, -1)}));
 }
 
+// Every accepted mask is handed to the sink, which holds the modifier keys; nothing is posted.
 TEST_F(InputInjectorTest, Modifiers_MapMaskBitsAndIgnoreOutOfRangeMasks) {
     struct Case {
         std::int64_t mask;
         EventFlags flags;
     };
+    std::vector<RecordingEventSink::Entry> holds;
     for (const Case c : {Case{1, 0x20000}, Case{2, 0x80000}, Case{4, 0x100000}, Case{5, 0x120000},
                          Case{8, 0x40000}, Case{15, 0x1E0000}}) {
         apply(modifiersMessage(c.mask));
         EXPECT_EQ(injector.activeModifiers(), c.flags) << "mask " << c.mask;
+        holds.push_back({Call::hold, SyntheticEvent{{}, c.flags}});
     }
     for (std::int64_t mask :
          {std::int64_t{16}, std::int64_t{-1}, std::numeric_limits<std::int64_t>::min()}) {
@@ -197,7 +201,8 @@ TEST_F(InputInjectorTest, Modifiers_MapMaskBitsAndIgnoreOutOfRangeMasks) {
     EXPECT_EQ(injector.activeModifiers(), 0x1E0000u);
     apply(modifiersMessage(0));
     EXPECT_EQ(injector.activeModifiers(), 0u);
-    EXPECT_TRUE(sink->entries.empty());
+    holds.push_back({Call::hold, SyntheticEvent{{}, 0}});
+    EXPECT_EQ(sink->entries, holds);
 }
 
 TEST_F(InputInjectorTest, Keys_CarryTheirOwnFlagsNotActiveModifiers) {
@@ -291,7 +296,7 @@ TEST_F(InputInjectorTest, HandshakeKinds_PostNothingAndChangeNothing) {
     EXPECT_EQ(injector.activeModifiers(), EventFlag::shift);
 }
 
-TEST_F(InputInjectorTest, ReleaseHeldButton_PostsUpWithActiveFlagsOnceOnly) {
+TEST_F(InputInjectorTest, ReleaseHeldButtonThenClear_UpCarriesFlagsThenSinkLetsGo) {
     injector.releaseHeldButton();
     EXPECT_TRUE(sink->entries.empty());
     apply(modifiersMessage(8));
@@ -300,9 +305,17 @@ TEST_F(InputInjectorTest, ReleaseHeldButton_PostsUpWithActiveFlagsOnceOnly) {
     sink->location.reset();
     injector.releaseHeldButton();
     injector.releaseHeldButton();
-    EXPECT_EQ(sink->posted(), (std::vector{mouse(MouseEventType::leftMouseUp, Point{0, 0},
-                                                 MouseButton::left, 0x40000)}));
+    injector.clearModifiers();
+    const auto up = mouse(MouseEventType::leftMouseUp, Point{0, 0}, MouseButton::left, 0x40000);
+    EXPECT_EQ(
+        sink->entries,
+        (std::vector<RecordingEventSink::Entry>{
+            {Call::create, mouse(MouseEventType::leftMouseUp, Point{0, 0}, MouseButton::left)},
+            {Call::post, up},
+            {Call::hold, SyntheticEvent{{}, 0}},
+        }));
     EXPECT_FALSE(injector.buttonHeld());
+    EXPECT_EQ(injector.activeModifiers(), 0u);
 }
 
 } // namespace

@@ -1,55 +1,130 @@
 #include "input/SyntheticEvent.h"
 #include "platform/inputmap/KeyTable.h"
-#include "platform/inputmap/ModifierKeys.h"
+#include "platform/inputmap/ModifierState.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
 
 namespace corvane {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+constexpr ModifierSet shift = LinuxModifier::shift;
+constexpr ModifierSet alt = LinuxModifier::alt;
+constexpr ModifierSet control = LinuxModifier::control;
+constexpr ModifierSet super = LinuxModifier::super;
 
-TEST(KeyTable, ShortcutKeys_MapToKernelKeysOfTheSamePosition) {
-    EXPECT_EQ(KeyTable::linuxKey(VirtualKey::z), 44);
-    EXPECT_EQ(KeyTable::linuxKey(VirtualKey::equal), 13);
-    EXPECT_EQ(KeyTable::linuxKey(VirtualKey::minus), 12);
-    EXPECT_EQ(KeyTable::linuxKey(VirtualKey::space), 57);
-    EXPECT_EQ(KeyTable::linuxKey(VirtualKey::escape), 1);
-    EXPECT_EQ(KeyTable::linuxKey(VirtualKey::leftArrow), 105);
-    EXPECT_EQ(KeyTable::linuxKey(VirtualKey::rightArrow), 106);
+TEST(KeyTable, ChordsFollowFlagsExceptNavigateWhichTakesTheDesktopsWorkspaceKeys) {
+    struct Case {
+        std::uint16_t virtualKey;
+        EventFlags flags;
+        WorkspaceKeys workspace;
+        std::optional<KeyChord> expected;
+    };
+    const auto gnome = WorkspaceKeys::controlAlt;
+    const auto plasma = WorkspaceKeys::controlSuper;
+    const Case cases[] = {
+        {VirtualKey::z, EventFlag::command, gnome, KeyChord{44, {KeysymOf::z, 0}, control}},
+        {VirtualKey::z, EventFlag::shift | EventFlag::command, gnome,
+         KeyChord{44, {KeysymOf::z, 0}, shift | control}},
+        {VirtualKey::z, EventFlag::option | EventFlag::control, gnome,
+         KeyChord{44, {KeysymOf::z, 0}, alt | super}},
+        {VirtualKey::equal, EventFlag::command, gnome,
+         KeyChord{13, {KeysymOf::equal, KeysymOf::plus}, control}},
+        {VirtualKey::minus, EventFlag::command, gnome, KeyChord{12, {KeysymOf::minus, 0}, control}},
+        {VirtualKey::space, 0, gnome, KeyChord{57, {KeysymOf::space, 0}, 0}},
+        {VirtualKey::escape, 0, gnome, KeyChord{1, {KeysymOf::escape, 0}, 0}},
+        {VirtualKey::leftArrow, 0, gnome, KeyChord{105, {KeysymOf::left, 0}, 0}},
+        {VirtualKey::leftArrow, EventFlag::control, gnome,
+         KeyChord{105, {KeysymOf::left, 0}, control | alt}},
+        {VirtualKey::rightArrow, EventFlag::control, plasma,
+         KeyChord{106, {KeysymOf::right, 0}, control | super}},
+        {VirtualKey::rightArrow, EventFlag::control | EventFlag::shift, gnome,
+         KeyChord{106, {KeysymOf::right, 0}, shift | super}},
+        {0, 0, gnome, std::nullopt},   // A on the original
+        {7, 0, gnome, std::nullopt},   // X
+        {125, 0, gnome, std::nullopt}, // Down Arrow
+        {0xFFFF, EventFlag::command, gnome, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(KeyTable(c.workspace).chord(c.virtualKey, c.flags), c.expected)
+            << "key " << c.virtualKey << " flags " << c.flags;
+    }
 }
 
-TEST(KeyTable, KeysOutsideTheTable_MapToNothing) {
-    // 0 is A and 7 is X on the original layout: close neighbours of table entries.
-    EXPECT_EQ(KeyTable::linuxKey(0), std::nullopt);
-    EXPECT_EQ(KeyTable::linuxKey(7), std::nullopt);
-    EXPECT_EQ(KeyTable::linuxKey(125), std::nullopt);
-    EXPECT_EQ(KeyTable::linuxKey(0xFFFF), std::nullopt);
+TEST(KeyTable, WorkspaceKeys_PlasmaOnlyWhenKdeIsAmongTheCurrentDesktops) {
+    for (const auto& [desktop, expected] : {std::pair{"KDE", WorkspaceKeys::controlSuper},
+                                            std::pair{"ubuntu:KDE", WorkspaceKeys::controlSuper},
+                                            std::pair{"GNOME", WorkspaceKeys::controlAlt},
+                                            std::pair{"ubuntu:GNOME", WorkspaceKeys::controlAlt},
+                                            std::pair{"KDEX:XFCE", WorkspaceKeys::controlAlt},
+                                            std::pair{"", WorkspaceKeys::controlAlt}}) {
+        EXPECT_EQ(KeyTable::workspaceKeysFor(desktop), expected) << desktop;
+    }
 }
 
-TEST(ModifierKeys, EachFlag_MapsToItsLinuxModifier) {
-    EXPECT_THAT(ModifierKeys::pressOrder(EventFlag::shift), ElementsAre(LinuxKey::leftShift));
-    EXPECT_THAT(ModifierKeys::pressOrder(EventFlag::option), ElementsAre(LinuxKey::leftAlt));
-    EXPECT_THAT(ModifierKeys::pressOrder(EventFlag::command), ElementsAre(LinuxKey::leftCtrl));
-    EXPECT_THAT(ModifierKeys::pressOrder(EventFlag::control), ElementsAre(LinuxKey::leftMeta));
+std::string describe(const ModifierState::Changes& changes) {
+    std::string text;
+    for (const auto& change : changes) {
+        const char* name = change.modifier.bit == shift     ? "shift"
+                           : change.modifier.bit == alt     ? "alt"
+                           : change.modifier.bit == control ? "control"
+                                                            : "super";
+        text += std::string(text.empty() ? "" : " ") + (change.press ? "+" : "-") + name;
+    }
+    return text;
 }
 
-TEST(ModifierKeys, AllFlags_PressInFixedOrderAndReleaseInReverse) {
-    const EventFlags all =
-        EventFlag::shift | EventFlag::control | EventFlag::option | EventFlag::command;
-    EXPECT_THAT(ModifierKeys::pressOrder(all), ElementsAre(LinuxKey::leftShift, LinuxKey::leftAlt,
-                                                           LinuxKey::leftCtrl, LinuxKey::leftMeta));
-    EXPECT_THAT(ModifierKeys::releaseOrder(all),
-                ElementsAre(LinuxKey::leftMeta, LinuxKey::leftCtrl, LinuxKey::leftAlt,
-                            LinuxKey::leftShift));
+SyntheticEvent mouseWith(EventFlags flags) {
+    return SyntheticEvent{MouseEvent{MouseEventType::mouseMoved, {}, MouseButton::left, {}}, flags};
 }
 
-TEST(ModifierKeys, NoFlagsOrUnknownBits_PressNothing) {
-    EXPECT_THAT(ModifierKeys::pressOrder(0), IsEmpty());
-    EXPECT_THAT(ModifierKeys::pressOrder(0x1 | 0x10000 | 0x200000 | (EventFlags{1} << 63)),
-                IsEmpty());
+SyntheticEvent key(bool down, EventFlags flags) {
+    return SyntheticEvent{KeyboardEvent{VirtualKey::z, down}, flags};
+}
+
+// One phone's session, step by step: the presses and releases each step makes.
+TEST(ModifierState, HeldAcrossEventsChangingOnlyTheDifference) {
+    const EventFlags command = EventFlag::command;
+    const EventFlags all = EventFlag::shift | EventFlag::option | command | EventFlag::control;
+    const KeyChord undo{44, {KeysymOf::z, 0}, control};
+    struct Step {
+        const char* what;
+        std::function<ModifierState::Changes(ModifierState&)> act;
+        const char* expected;
+    };
+    const Step steps[] = {
+        {"mask Command: nothing yet", [&](auto& s) { return s.hold(command); }, ""},
+        {"a move with it", [&](auto& s) { return s.before(mouseWith(command), {}); }, "+control"},
+        {"another move", [&](auto& s) { return s.before(mouseWith(command), {}); }, ""},
+        {"nothing after a move", [&](auto& s) { return s.after(mouseWith(command)); }, ""},
+        {"mask Shift and Command", [&](auto& s) { return s.hold(command | EventFlag::shift); }, ""},
+        {"a click with them",
+         [&](auto& s) { return s.before(mouseWith(command | EventFlag::shift), {}); }, "+shift"},
+        {"mask Shift releases Control at once", [&](auto& s) { return s.hold(EventFlag::shift); },
+         "-control"},
+        {"undo down", [&](auto& s) { return s.before(key(true, command), undo); },
+         "-shift +control"},
+        {"undo up needs nothing new", [&](auto& s) { return s.before(key(false, command), undo); },
+         ""},
+        {"undo up settles to the phone's", [&](auto& s) { return s.after(key(false, command)); },
+         "-control +shift"},
+        {"a scroll has no flags", [&](auto& s) { return s.before(mouseWith(0), {}); }, "-shift"},
+        {"the next move presses again",
+         [&](auto& s) { return s.before(mouseWith(EventFlag::shift), {}); }, "+shift"},
+        {"mask of all four", [&](auto& s) { return s.hold(all); }, ""},
+        {"a move", [&](auto& s) { return s.before(mouseWith(all), {}); }, "+alt +control +super"},
+        {"mask Shift releases the rest at once", [&](auto& s) { return s.hold(EventFlag::shift); },
+         "-super -control -alt"},
+        {"mask 0 releases everything", [&](auto& s) { return s.hold(0); }, "-shift"},
+        {"and again nothing", [&](auto& s) { return s.hold(0); }, ""},
+    };
+    ModifierState state;
+    for (const Step& step : steps) {
+        EXPECT_EQ(describe(step.act(state)), step.expected) << step.what;
+    }
+    EXPECT_EQ(state.pressed(), 0);
 }
 
 } // namespace

@@ -200,7 +200,7 @@ struct ReceiverHarness {
     // The release of a button held at the fake pointer's location.
     static SyntheticEvent leftUp(EventFlags flags) {
         return SyntheticEvent{
-            MouseEvent{MouseEventType::leftMouseUp, Point{100, 100}, MouseButton::left}, flags};
+            MouseEvent{MouseEventType::leftMouseUp, Point{100, 100}, MouseButton::left, {}}, flags};
     }
 
     std::string hostID() const {

@@ -113,7 +113,7 @@ TEST_F(ReceiverLifecycleTest, Stop_NeverStarted_ResetsTextsAndPostsNothing) {
     EXPECT_EQ(receiver->status(), "Stopped");
     EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth stopped");
     EXPECT_EQ(receiver->code(), "");
-    EXPECT_TRUE(events->entries.empty());
+    EXPECT_TRUE(events->posted().empty());
     EXPECT_EQ(notifications,
               (std::vector{PublishedField::code, PublishedField::isRunning, PublishedField::status,
                            PublishedField::bluetoothStatus}));
