@@ -2,8 +2,8 @@
 // TouchReceiver.
 
 #include "app/HeadlessRunner.h"
+#include "app/InputBackends.h"
 #include "app/LineReader.h"
-#include "app/NoInput.h"
 #include "app/TerminationSignals.h"
 #include "app/WindowModuleLoader.h"
 #include "platform/qt/QtListenerFactory.h"
@@ -20,12 +20,6 @@
 #ifdef CORVANE_HAVE_BLUEZ
 #include "platform/bluez/BluezPeripheralManagerFactory.h"
 #endif
-#ifdef CORVANE_HAVE_XTEST
-#include "platform/x11/XTestInput.h"
-#endif
-#ifdef CORVANE_HAVE_UINPUT
-#include "platform/uinput/UinputInput.h"
-#endif
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -39,70 +33,6 @@
 
 namespace corvane {
 namespace {
-
-struct InputBackend {
-    std::string name;
-    std::shared_ptr<EventSink> events;
-    std::shared_ptr<AccessibilityTrust> trust;
-};
-
-template<typename Backend>
-InputBackend inputBackend(std::string name, const std::shared_ptr<Backend>& backend) {
-    return {std::move(name), backend, backend};
-}
-
-std::expected<InputBackend, Error> openXTest() {
-#ifdef CORVANE_HAVE_XTEST
-    auto opened = XTestInput::open(nullptr);
-    if (!opened) {
-        return std::unexpected(opened.error());
-    }
-    return inputBackend("XTEST", *opened);
-#else
-    return std::unexpected(Error("this build has no XTEST support"));
-#endif
-}
-
-std::expected<InputBackend, Error> openUinput() {
-#ifdef CORVANE_HAVE_UINPUT
-    auto opened = UinputInput::open();
-    if (!opened) {
-        return std::unexpected(opened.error());
-    }
-    return inputBackend("uinput", *opened);
-#else
-    return std::unexpected(Error("this build has no uinput support"));
-#endif
-}
-
-InputBackend noInput() {
-    return inputBackend("none", std::make_shared<NoInput>());
-}
-
-// CORVANE_INPUT: auto (XTEST when an X display with XTEST answers, else uinput when the node
-// is writable, else none), xtest, uinput or none. An explicit choice that fails is an error.
-std::expected<InputBackend, Error> chooseInput(std::string_view choice) {
-    if (choice.empty() || choice == "auto") {
-        if (auto xtest = openXTest(); xtest && xtest->trust->isTrusted()) {
-            return xtest;
-        }
-        if (auto uinput = openUinput(); uinput && uinput->trust->isTrusted()) {
-            return uinput;
-        }
-        return noInput();
-    }
-    if (choice == "xtest") {
-        return openXTest();
-    }
-    if (choice == "uinput") {
-        return openUinput();
-    }
-    if (choice == "none") {
-        return noInput();
-    }
-    return std::unexpected(
-        Error("unknown input backend \"" + std::string(choice) + "\" (auto, xtest, uinput, none)"));
-}
 
 std::shared_ptr<DnsSdPublisher> makePublisher() {
 #ifdef CORVANE_HAVE_AVAHI
@@ -140,7 +70,7 @@ struct Wiring {
 };
 
 std::expected<Wiring, Error> wireReceiver() {
-    auto input = chooseInput(environment("CORVANE_INPUT"));
+    auto input = chooseInput(environment("CORVANE_INPUT"), std::cerr);
     if (!input) {
         return std::unexpected(Error("input: " + input.error().description()));
     }
@@ -148,14 +78,13 @@ std::expected<Wiring, Error> wireReceiver() {
     if (!secrets) {
         return std::unexpected(Error("pairing storage: " + secrets.error().description()));
     }
-    std::cerr << "corvane: input through " << input->name << std::endl;
 
     auto mainThread = std::make_shared<QtMainThread>();
     auto random = std::make_shared<SodiumRandom>();
     ReceiverPlatform platform{
         .listeners = std::make_shared<QtListenerFactory>(mainThread, makePublisher()),
-        .trust = input->trust,
-        .events = input->events,
+        .trust = *input,
+        .events = *input,
         .mainThread = mainThread,
         .hostName = std::make_shared<SystemHostName>(),
         .random = random,
@@ -164,7 +93,7 @@ std::expected<Wiring, Error> wireReceiver() {
                            .random = random},
         .bluetooth = makeBluetooth(),
     };
-    return Wiring{TouchReceiver::create(std::move(platform)), input->trust};
+    return Wiring{TouchReceiver::create(std::move(platform)), *input};
 }
 
 // Leaves the event loop from the loop, after whatever the receiver posted while stopping.

@@ -89,6 +89,30 @@ TEST_F(ReceiverLifecycleTest, Start_Untrusted_PromptsAndStaysStoppedEvenIfGrante
                                           PublishedField::hasAccessibility}));
 }
 
+// A desktop that answers the request later (the portal's consent dialog): the grant completes
+// the start the user asked for, unless a stop came in between; any report is shown.
+TEST_F(ReceiverLifecycleTest, TrustReportedLater_CompletesAWaitingStartOnly) {
+    for (const bool stopFirst : {false, true}) {
+        SCOPED_TRACE(stopFirst ? "stopped before the grant" : "grant after start");
+        build();
+        trust->trusted = false;
+        receiver->start();
+        trust->report(false); // the user declined: still waiting for a grant
+        EXPECT_FALSE(receiver->isRunning());
+        if (stopFirst) {
+            receiver->stop();
+        }
+        trust->report(true);
+        EXPECT_TRUE(receiver->hasAccessibility());
+        EXPECT_EQ(receiver->isRunning(), !stopFirst);
+        EXPECT_EQ(listeners->listeners.size(), stopFirst ? 0u : 1u);
+        trust->report(false); // access lost: shown, the receiver runs on
+        EXPECT_FALSE(receiver->hasAccessibility());
+        EXPECT_EQ(receiver->isRunning(), !stopFirst);
+        listeners->listeners.clear();
+    }
+}
+
 TEST_F(ReceiverLifecycleTest, Start_RegistryUnavailable_StaysStoppedWithCodeUnchanged) {
     secrets->copyStatus = -128;
     secrets->messages[-128] = "User canceled the operation.";
