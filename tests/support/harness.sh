@@ -95,14 +95,17 @@ without_buses() {
 }
 
 # start_corvane [SECRETS]: `corvane --headless` with the given pairing store (default the
-# keyring), printing into $corvane_out and reading command_corvane's lines.
+# keyring), printing into $corvane_out and reading command_corvane's lines. Input goes through
+# $corvane_input (default xtest; empty leaves CORVANE_INPUT unset).
 start_corvane() {
     corvane_out="$work/corvane.out"
     rm -f "$work/commands"
     mkfifo "$work/commands"
-    # 5 and 6 may be a fake BlueZ's pipes, which must close when this shell closes them.
-    CORVANE_INPUT=xtest CORVANE_SECRETS=${1:-secret-service} \
-        "$corvane" --headless <"$work/commands" >"$corvane_out" 2>"$work/corvane.log" 5<&- 6<&- &
+    local input=${corvane_input-xtest}
+    # 3 to 6 may be a fake daemon's pipes, which must close when this shell closes them.
+    env ${input:+CORVANE_INPUT=$input} CORVANE_SECRETS="${1:-secret-service}" \
+        "$corvane" --headless <"$work/commands" >"$corvane_out" 2>"$work/corvane.log" \
+        3<&- 4<&- 5<&- 6<&- &
     corvane_pid=$!
     pids+=("$corvane_pid")
     exec 7>"$work/commands"

@@ -3,7 +3,8 @@
 # and only outside witnesses as evidence: avahi-browse, xdotool, xinput, secret-tool.
 #
 #   endtoend.sh BUILD_DIR SCENARIO    SCENARIO: pairing, busy-port, name-collision, late-daemon,
-#                                               bluetooth-pairing, no-bluez (see bluetooth.sh)
+#                                               bluetooth-pairing, no-bluez (see bluetooth.sh),
+#                                               portal (see portal.sh)
 #
 # Runs as root. It re-executes itself inside its own network and mount namespaces (so port 55440,
 # mDNS and avahi's pid file stay private), starts a private system bus, avahi-daemon and Xvfb
@@ -159,7 +160,9 @@ scenario_pairing() {
     local client_id
     client_id=$(new_client_id)
     printf '%s\n' "move 30 20" "move 5 5" click rightClick middleClick "scroll 0 -100" \
-        "modifiers 1" click "modifiers 0" "key undo" "navigate 1" |
+        "modifiers 1" click "modifiers 0" "key undo" "navigate 1" "modifiers 4" \
+        "move 1 0" "move 1 0" "move 1 0" "move 1 0" "move 1 0" \
+        "move 1 0" "move 1 0" "move 1 0" "move 1 0" "move 1 0" click |
         phone --code "$code" --client-id "$client_id" >"$work/phone1.out"
     python3 "$here/check_reply.py" accepted --host-id "$txt_id" --token <"$work/phone1.out" ||
         fail "first pairing not accepted"
@@ -168,7 +171,7 @@ scenario_pairing() {
 
     local location
     location=$(xdotool getmouselocation)
-    [[ $location == "x:135 y:125 "* ]] || fail "pointer at '$location', expected x:135 y:125"
+    [[ $location == "x:145 y:125 "* ]] || fail "pointer at '$location', expected x:145 y:125"
     sleep 0.5
     python3 "$here/check_xinput.py" <"$work/xinput.out" || fail "injected events missing"
 
@@ -244,6 +247,8 @@ scenario_late_daemon() {
 
 # shellcheck source=tests/integration/endtoend/bluetooth.sh
 source "$here/bluetooth.sh"
+# shellcheck source=tests/integration/endtoend/portal.sh
+source "$here/portal.sh"
 
 # Sourced (by the fault scenarios): the helpers only.
 [[ ${BASH_SOURCE[0]} == "$0" ]] || return 0
@@ -254,6 +259,7 @@ name-collision) scenario_name_collision ;;
 late-daemon) scenario_late_daemon ;;
 bluetooth-pairing) scenario_bluetooth_pairing ;;
 no-bluez) scenario_no_bluez ;;
+portal) scenario_portal ;;
 *) fail "unknown scenario $scenario" ;;
 esac
 log "PASS"
