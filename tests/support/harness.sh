@@ -102,9 +102,12 @@ start_corvane() {
     rm -f "$work/commands"
     mkfifo "$work/commands"
     local input=${corvane_input-xtest}
+    # Emptied here, not by the background child, so that no wait reads an earlier run's lines.
+    : >"$corvane_out"
+    : >"$work/corvane.log"
     # 3 to 6 may be a fake daemon's pipes, which must close when this shell closes them.
     env ${input:+CORVANE_INPUT=$input} CORVANE_SECRETS="${1:-secret-service}" \
-        "$corvane" --headless <"$work/commands" >"$corvane_out" 2>"$work/corvane.log" \
+        "$corvane" --headless <"$work/commands" >>"$corvane_out" 2>>"$work/corvane.log" \
         3<&- 4<&- 5<&- 6<&- &
     corvane_pid=$!
     pids+=("$corvane_pid")
