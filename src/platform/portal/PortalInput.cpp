@@ -119,9 +119,8 @@ void PortalInput::post(const SyntheticEvent& event) {
 }
 
 void PortalInput::holdModifiers(EventFlags flags) {
-    if (isTrusted()) {
-        apply(modifiers_.hold(flags));
-    }
+    // Without a session nothing is pressed, so nothing is sent.
+    apply(modifiers_.hold(flags));
 }
 
 void PortalInput::postBody(const MouseEvent& event) {

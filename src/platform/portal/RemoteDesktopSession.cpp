@@ -1,7 +1,6 @@
 #include "platform/portal/RemoteDesktopSession.h"
 
 #include <QDBusArgument>
-#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <utility>
 
