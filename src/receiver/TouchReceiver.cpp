@@ -156,6 +156,10 @@ void TouchReceiver::stop() {
     ++stopCount_;
     releaseHeldButton();
     injector_.clearModifiers();
+    recordTcpDeparture();
+    if (bluetoothClient_) {
+        record(ClientEvent::left, Transport::bluetooth, *bluetoothClient_);
+    }
     if (client_) {
         client_->cancel();
     }

@@ -27,6 +27,7 @@ bool TouchReceiver::isClient(const std::shared_ptr<Connection>& connection) cons
 void TouchReceiver::accept(std::shared_ptr<Connection> connection) {
     // One phone at a time, over either transport.
     if (client_ || bluetoothClient_) {
+        record(ClientEvent::refused, Transport::tcp, connection->peer());
         connection->cancel();
         return;
     }
@@ -78,15 +79,15 @@ void TouchReceiver::handleConnectionState(const std::shared_ptr<Connection>& con
 void TouchReceiver::receive(const std::shared_ptr<Connection>& connection) {
     reading_ = true;
     const std::weak_ptr<Connection> source = connection;
-    connection->receive(
-        minimumReceive, maximumReceive, [weak = weak_from_this(), source](ReceivedChunk chunk) {
-            // Completions already arrive from the main loop and never from inside a call on
-            // the connection, so a chunk is handled at once: another pass of the loop per
-            // line would only add latency to every touch.
-            if (const auto self = weak.lock()) {
-                self->handleReceived(source.lock(), std::move(chunk));
-            }
-        });
+    connection->receive(minimumReceive, maximumReceive,
+                        [weak = weak_from_this(), source](ReceivedChunk chunk) {
+                            // Completions already arrive from the main loop and never from inside a
+                            // call on the connection, so a chunk is handled at once: another pass
+                            // of the loop per line would only add latency to every touch.
+                            if (const auto self = weak.lock()) {
+                                self->handleReceived(source.lock(), std::move(chunk));
+                            }
+                        });
 }
 
 void TouchReceiver::handleReceived(const std::shared_ptr<Connection>& connection,
@@ -153,20 +154,22 @@ bool TouchReceiver::handleHello(const TouchMessage& message,
         disconnect();
         return false;
     }
-    auto reply = acceptHello(message);
+    auto admitted = acceptHello(message);
     if (!isClient(connection)) {
         return false;
     }
-    if (reply) {
+    if (admitted) {
         authenticated_ = true;
+        record(admitted->event, Transport::tcp, connection->peer());
         setStatus("Touch device connected");
         if (!isClient(connection)) {
             return false;
         }
-        send(*reply, *connection);
+        send(admitted->reply, *connection);
         return true;
     }
     ++attempts_;
+    record(ClientEvent::rejected, Transport::tcp, connection->peer());
     send(rejectedReply(), *connection);
     if (attempts_ >= rejectionsPerConnection) {
         disconnect();
@@ -181,6 +184,12 @@ void TouchReceiver::send(const TouchMessage& message, Connection& connection) {
     }
 }
 
+void TouchReceiver::recordTcpDeparture() {
+    if (client_ && authenticated_) {
+        record(ClientEvent::left, Transport::tcp, client_->peer());
+    }
+}
+
 void TouchReceiver::disconnect() {
     // While a Bluetooth device holds the slot, the button, modifiers, code and status are its own.
     const bool ownsInputState = !bluetoothClient_;
@@ -188,6 +197,7 @@ void TouchReceiver::disconnect() {
         releaseHeldButton();
         injector_.clearModifiers();
     }
+    recordTcpDeparture();
     if (auto connection = std::exchange(client_, nullptr)) {
         connection->cancel();
     }
