@@ -2,7 +2,7 @@
 
 #include "bluetooth/PeripheralManager.h"
 #include "platform/bluez/DBusTypes.h"
-#include "platform/bluez/PendingCalls.h"
+#include "platform/dbus/PendingCalls.h"
 
 #include <QDBusConnection>
 #include <QDBusError>

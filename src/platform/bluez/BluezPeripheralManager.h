@@ -5,7 +5,7 @@
 #include "platform/bluez/GattApplication.h"
 #include "platform/bluez/LeAdvertisement.h"
 #include "platform/bluez/NotifySocket.h"
-#include "platform/bluez/PendingCalls.h"
+#include "platform/dbus/PendingCalls.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

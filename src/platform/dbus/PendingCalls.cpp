@@ -1,4 +1,4 @@
-#include "platform/bluez/PendingCalls.h"
+#include "platform/dbus/PendingCalls.h"
 
 #include <utility>
 
