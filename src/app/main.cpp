@@ -1,11 +1,15 @@
 // The composition root: the one place that picks the platform backends and wires them into a
 // TouchReceiver.
 
+#include "app/ActivityFanOut.h"
+#include "app/CommandLine.h"
 #include "app/HeadlessRunner.h"
 #include "app/LineReader.h"
 #include "app/NoInput.h"
+#include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "app/WindowModuleLoader.h"
+#include "platform/freedesktop/DesktopNotifications.h"
 #include "platform/qt/QtListenerFactory.h"
 #include "platform/qt/QtMainThread.h"
 #include "platform/qt/SystemHostName.h"
@@ -28,6 +32,7 @@
 #endif
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
@@ -121,15 +126,18 @@ std::shared_ptr<PeripheralManagerFactory> makeBluetooth() {
 #endif
 }
 
-bool hasArgument(int argc, char** argv, std::string_view wanted) {
-    return std::any_of(argv + 1, argv + argc, [wanted](const char* argument) {
-        return std::string_view(argument) == wanted;
-    });
-}
-
 std::string_view environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? std::string_view(value) : std::string_view();
+}
+
+// Everyone who hears how phones come and go: desktop notifications while a session bus is there.
+std::shared_ptr<ClientActivityLog> makeActivityLog() {
+    auto listeners = std::make_shared<ActivityFanOut>();
+    if (QDBusConnection bus = QDBusConnection::sessionBus(); bus.isConnected()) {
+        listeners->add(std::make_shared<DesktopNotifications>(bus));
+    }
+    return listeners;
 }
 
 // The receiver over the backends the environment asks for, and the trust check the window's
@@ -163,6 +171,7 @@ std::expected<Wiring, Error> wireReceiver() {
                            .defaults = std::make_shared<QSettingsDefaults>(),
                            .random = random},
         .bluetooth = makeBluetooth(),
+        .activity = makeActivityLog(),
     };
     return Wiring{TouchReceiver::create(std::move(platform)), input->trust};
 }
@@ -174,30 +183,72 @@ void exitLater(int status) {
         Qt::QueuedConnection);
 }
 
-int runHeadless(const Wiring& wiring) {
-    HeadlessRunner runner(wiring.receiver, std::cout, exitLater);
-    auto signals_ = TerminationSignals::watch([&runner] { runner.handleTermination(); });
-    if (!signals_) {
-        std::cerr << "corvane: signals: " << signals_.error().description() << std::endl;
-        return 1;
-    }
-    LineReader commands(
-        0, [&runner](std::string_view line) { runner.handleCommand(line, std::cerr); });
+// The receiver without a window, until a quit command or a termination signal.
+struct HeadlessMode {
+    explicit HeadlessMode(const Wiring& wiring)
+        : runner(wiring.receiver, std::cout, exitLater),
+          commands(0, [this](std::string_view line) { runner.handleCommand(line, std::cerr); }) {}
 
-    runner.begin();
-    return QCoreApplication::exec();
+    HeadlessRunner runner;
+    LineReader commands;
+    std::unique_ptr<TerminationSignals> termination;
+};
+
+std::expected<std::unique_ptr<HeadlessMode>, Error> startHeadless(const Wiring& wiring) {
+    auto mode = std::make_unique<HeadlessMode>(wiring);
+    auto signals_ =
+        TerminationSignals::watch([&runner = mode->runner] { runner.handleTermination(); });
+    if (!signals_) {
+        return std::unexpected(Error("signals: " + signals_.error().description()));
+    }
+    mode->termination = std::move(*signals_);
+    mode->runner.begin();
+    return mode;
 }
 
-int runWithWindow(const Wiring& wiring, const WindowModule& window) {
-    auto signals_ = TerminationSignals::watch([receiver = wiring.receiver] {
+// The window and its tray icon, until Quit, a termination signal or closing the window
+// without a tray.
+struct WindowMode {
+    std::unique_ptr<TerminationSignals> termination;
+    std::unique_ptr<DesktopWindow> window;
+};
+
+std::expected<WindowMode, Error> startWindow(const Wiring& wiring, const WindowModule& module,
+                                             bool background) {
+    auto quit = [receiver = wiring.receiver] {
         receiver->stop();
         exitLater(0);
-    });
+    };
+    auto signals_ = TerminationSignals::watch(quit);
     if (!signals_) {
-        std::cerr << "corvane: signals: " << signals_.error().description() << std::endl;
-        return 1;
+        return std::unexpected(Error("signals: " + signals_.error().description()));
     }
-    return window.run(wiring.receiver, wiring.trust);
+    auto window = module.open(wiring.receiver, wiring.trust,
+                              WindowOptions{.startHidden = background, .quit = quit});
+    if (!window) {
+        return std::unexpected(window.error());
+    }
+    if (background) {
+        wiring.receiver->start();
+    }
+    return WindowMode{std::move(*signals_), std::move(*window)};
+}
+
+// This session already has its corvane: it opens its window, or a headless one is told no.
+void handOver(SingleInstance& instance, bool wantsWindow) {
+    if (!wantsWindow) {
+        std::cerr << "corvane: corvane is already running in this session" << std::endl;
+        exitLater(1);
+        return;
+    }
+    instance.activateRunning([](std::expected<void, Error> shown) {
+        if (!shown) {
+            std::cerr << "corvane: corvane is already running in this session but did not open "
+                         "its window: "
+                      << shown.error().description() << std::endl;
+        }
+        exitLater(shown ? 0 : 1);
+    });
 }
 
 void nameApplication() {
@@ -205,14 +256,58 @@ void nameApplication() {
     QCoreApplication::setApplicationVersion(CORVANE_VERSION);
 }
 
-// Without a window module the program runs headless.
-int run(const WindowModule* window) {
+// What runs once this process is the session's corvane, until the event loop ends.
+struct Running {
+    std::unique_ptr<HeadlessMode> headless;
+    std::optional<WindowMode> windowed;
+};
+
+// Without a window module the program runs headless; a window answers later launches.
+std::expected<void, Error> startRunning(Running& running, SingleInstance& instance,
+                                        const CommandLine& commandLine,
+                                        const WindowModule* module) {
     auto wiring = wireReceiver();
     if (!wiring) {
-        std::cerr << "corvane: " << wiring.error().description() << std::endl;
-        return 1;
+        return std::unexpected(wiring.error());
     }
-    return window != nullptr ? runWithWindow(*wiring, *window) : runHeadless(*wiring);
+    if (module == nullptr) {
+        auto mode = startHeadless(*wiring);
+        if (!mode) {
+            return std::unexpected(mode.error());
+        }
+        running.headless = std::move(*mode);
+        return {};
+    }
+    auto mode = startWindow(*wiring, *module, commandLine.background);
+    if (!mode) {
+        return std::unexpected(mode.error());
+    }
+    running.windowed = std::move(*mode);
+    instance.setActivateWindow([&window = *running.windowed->window](const QString& token) {
+        window.bringForward(token);
+        return true;
+    });
+    return {};
+}
+
+// Nothing starts until the session bus has said whether another corvane runs.
+int run(const CommandLine& commandLine, const WindowModule* module) {
+    SingleInstance instance(QDBusConnection::sessionBus());
+    Running running;
+    instance.claim([&](std::expected<bool, Error> first) {
+        if (!first) {
+            std::cerr << "corvane: cannot tell whether corvane already runs ("
+                      << first.error().description() << "); going on alone" << std::endl;
+        } else if (!*first) {
+            handOver(instance, module != nullptr);
+            return;
+        }
+        if (auto started = startRunning(running, instance, commandLine, module); !started) {
+            std::cerr << "corvane: " << started.error().description() << std::endl;
+            exitLater(1);
+        }
+    });
+    return QCoreApplication::exec();
 }
 
 } // namespace
@@ -229,15 +324,27 @@ int main(int argc, char** argv) {
     // A reader that goes away must not kill the receiver; the failed write is enough.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const bool headless = corvane::hasArgument(argc, argv, "--headless");
-    if (corvane::hasArgument(argc, argv, "--version")) {
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index) {
+        arguments << QString::fromLocal8Bit(argv[index]);
+    }
+    const auto commandLine = corvane::parseCommandLine(arguments);
+    if (!commandLine) {
+        std::cerr << "corvane: " << commandLine.error().description() << std::endl;
+        return 2;
+    }
+    if (commandLine->request == corvane::CommandLine::Request::help) {
+        std::cout << corvane::commandLineHelp();
+        return 0;
+    }
+    if (commandLine->request == corvane::CommandLine::Request::version) {
         std::cout << "corvane " << CORVANE_VERSION << std::endl;
         return 0;
     }
-    if (headless) {
+    if (commandLine->headless) {
         QCoreApplication application(argc, argv);
         corvane::nameApplication();
-        return corvane::run(nullptr);
+        return corvane::run(*commandLine, nullptr);
     }
     // The window brings its GUI application; the headless runner must not ask for a display.
     auto window = corvane::loadWindowModule();
@@ -248,5 +355,5 @@ int main(int argc, char** argv) {
     }
     auto application = (*window)->createApplication(argc, argv);
     corvane::nameApplication();
-    return corvane::run(*window);
+    return corvane::run(*commandLine, *window);
 }
