@@ -6,7 +6,7 @@ namespace corvane {
 
 namespace {
 
-// RequestName's flag and answer, from the D-Bus specification.
+// RequestName's flag and answer, as D-Bus defines them.
 constexpr uint doNotQueue = 4;
 constexpr uint primaryOwner = 1;
 constexpr uint alreadyOwner = 4;
