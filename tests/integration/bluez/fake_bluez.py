@@ -86,40 +86,25 @@ def failed(error):
         print(json.dumps({"ok": False, "error": "fake", "message": str(error)}), flush=True)
 
 
-def uuid_bytes(text):
-    """The little-endian form of a UUID in advertising data; 16 bits for the Bluetooth base."""
-    value = uuid.UUID(str(text))
-    base = uuid.UUID("00000000-0000-1000-8000-00805f9b34fb")
-    if value.int & ~(0xFFFF << 96) == base.int:
-        return (value.int >> 96).to_bytes(2, "little")
-    return value.bytes[::-1]
-
-
 def ad_structure(kind, data):
     return bytes([len(data) + 1, kind]) + data
 
 
 def legacy_advertising_data(properties):
-    """What bt_ad_generate() makes of an advertisement: the flags, then the service UUIDs."""
+    """What bt_ad_generate() makes of an advertisement: the flags, then the 128-bit UUIDs."""
     data = b""
     if properties.get("Discoverable"):
         # parse_discoverable(): LE General Discoverable, and with the adapter itself not
         # discoverable, BR/EDR Not Supported (set_flags()).
         data += ad_structure(0x01, bytes([0x02 | 0x04]))
-    uuids = [uuid_bytes(text) for text in properties.get("ServiceUUIDs", [])]
-    for size, kind in ((2, 0x03), (16, 0x07)):
-        listed = b"".join(u for u in uuids if len(u) == size)
-        if listed:
-            data += ad_structure(kind, listed)
-    return data
+    uuids = b"".join(uuid.UUID(str(text)).bytes[::-1] for text in properties.get("ServiceUUIDs", []))
+    return data + (ad_structure(0x07, uuids) if uuids else b"")
 
 
 def scan_response(properties):
-    """generate_scan_rsp(): the local name, shortened to what 31 bytes hold."""
+    """generate_scan_rsp(): the local name."""
     name = str(properties.get("LocalName", "")).encode()
-    if not name:
-        return b""
-    return ad_structure(0x09, name) if len(name) <= 29 else ad_structure(0x08, name[:29])
+    return ad_structure(0x09, name) if name else b""
 
 
 class BusObject(dbus.service.Object):
