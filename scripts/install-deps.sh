@@ -22,6 +22,9 @@ packages=(
   libsecret-tools iproute2 util-linux procps python3 python3-dbus python3-gi
   # window screenshots and desktop-file checks
   imagemagick appstream desktop-file-utils
+  # the installed manual page, user unit and firewall rules, and closing a window as a
+  # window manager does
+  man-db libxml2-utils systemd python3-xlib
 )
 
 if [[ $(id -u) -ne 0 ]]; then

@@ -1,11 +1,13 @@
 // The composition root: the one place that picks the platform backends and wires them into a
 // TouchReceiver.
 
-#include "app/HeadlessRunner.h"
+#include "app/ActivityFanOut.h"
+#include "app/CommandLine.h"
 #include "app/InputBackends.h"
-#include "app/LineReader.h"
+#include "app/Launch.h"
 #include "app/TerminationSignals.h"
 #include "app/WindowModuleLoader.h"
+#include "platform/freedesktop/DesktopNotifications.h"
 #include "platform/qt/QtListenerFactory.h"
 #include "platform/qt/QtMainThread.h"
 #include "platform/qt/SystemHostName.h"
@@ -22,6 +24,7 @@
 #endif
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
@@ -51,24 +54,21 @@ std::shared_ptr<PeripheralManagerFactory> makeBluetooth() {
 #endif
 }
 
-bool hasArgument(int argc, char** argv, std::string_view wanted) {
-    return std::any_of(argv + 1, argv + argc, [wanted](const char* argument) {
-        return std::string_view(argument) == wanted;
-    });
-}
-
 std::string_view environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? std::string_view(value) : std::string_view();
 }
 
-// The receiver over the backends the environment asks for, and the trust check the window's
-// "Request Accessibility" button uses.
-struct Wiring {
-    std::shared_ptr<TouchReceiver> receiver;
-    std::shared_ptr<AccessibilityTrust> trust;
-};
+// Everyone who hears how phones come and go: desktop notifications while a session bus is there.
+std::shared_ptr<ClientActivityLog> makeActivityLog() {
+    auto listeners = std::make_shared<ActivityFanOut>();
+    if (QDBusConnection bus = QDBusConnection::sessionBus(); bus.isConnected()) {
+        listeners->add(std::make_shared<DesktopNotifications>(bus));
+    }
+    return listeners;
+}
 
+// The receiver over the backends the environment asks for.
 std::expected<Wiring, Error> wireReceiver() {
     auto input = chooseInput(environment("CORVANE_INPUT"), std::cerr);
     if (!input) {
@@ -92,56 +92,14 @@ std::expected<Wiring, Error> wireReceiver() {
                            .defaults = std::make_shared<QSettingsDefaults>(),
                            .random = random},
         .bluetooth = makeBluetooth(),
+        .activity = makeActivityLog(),
     };
     return Wiring{TouchReceiver::create(std::move(platform)), *input};
-}
-
-// Leaves the event loop from the loop, after whatever the receiver posted while stopping.
-void exitLater(int status) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [status] { QCoreApplication::exit(status); },
-        Qt::QueuedConnection);
-}
-
-int runHeadless(const Wiring& wiring) {
-    HeadlessRunner runner(wiring.receiver, std::cout, exitLater);
-    auto signals_ = TerminationSignals::watch([&runner] { runner.handleTermination(); });
-    if (!signals_) {
-        std::cerr << "corvane: signals: " << signals_.error().description() << std::endl;
-        return 1;
-    }
-    LineReader commands(
-        0, [&runner](std::string_view line) { runner.handleCommand(line, std::cerr); });
-
-    runner.begin();
-    return QCoreApplication::exec();
-}
-
-int runWithWindow(const Wiring& wiring, const WindowModule& window) {
-    auto signals_ = TerminationSignals::watch([receiver = wiring.receiver] {
-        receiver->stop();
-        exitLater(0);
-    });
-    if (!signals_) {
-        std::cerr << "corvane: signals: " << signals_.error().description() << std::endl;
-        return 1;
-    }
-    return window.run(wiring.receiver, wiring.trust);
 }
 
 void nameApplication() {
     QCoreApplication::setApplicationName("corvane");
     QCoreApplication::setApplicationVersion(CORVANE_VERSION);
-}
-
-// Without a window module the program runs headless.
-int run(const WindowModule* window) {
-    auto wiring = wireReceiver();
-    if (!wiring) {
-        std::cerr << "corvane: " << wiring.error().description() << std::endl;
-        return 1;
-    }
-    return window != nullptr ? runWithWindow(*wiring, *window) : runHeadless(*wiring);
 }
 
 } // namespace
@@ -158,15 +116,27 @@ int main(int argc, char** argv) {
     // A reader that goes away must not kill the receiver; the failed write is enough.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const bool headless = corvane::hasArgument(argc, argv, "--headless");
-    if (corvane::hasArgument(argc, argv, "--version")) {
+    QStringList arguments;
+    for (int index = 0; index < argc; ++index) {
+        arguments << QString::fromLocal8Bit(argv[index]);
+    }
+    const auto commandLine = corvane::parseCommandLine(arguments);
+    if (!commandLine) {
+        std::cerr << "corvane: " << commandLine.error().description() << std::endl;
+        return 2;
+    }
+    if (commandLine->request == corvane::CommandLine::Request::help) {
+        std::cout << corvane::commandLineHelp();
+        return 0;
+    }
+    if (commandLine->request == corvane::CommandLine::Request::version) {
         std::cout << "corvane " << CORVANE_VERSION << std::endl;
         return 0;
     }
-    if (headless) {
+    if (commandLine->headless) {
         QCoreApplication application(argc, argv);
         corvane::nameApplication();
-        return corvane::run(nullptr);
+        return corvane::launch(*commandLine, nullptr, corvane::wireReceiver);
     }
     // The window brings its GUI application; the headless runner must not ask for a display.
     auto window = corvane::loadWindowModule();
@@ -177,5 +147,5 @@ int main(int argc, char** argv) {
     }
     auto application = (*window)->createApplication(argc, argv);
     corvane::nameApplication();
-    return corvane::run(*window);
+    return corvane::launch(*commandLine, *window, corvane::wireReceiver);
 }

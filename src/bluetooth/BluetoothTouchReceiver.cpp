@@ -101,6 +101,16 @@ void BluetoothTouchReceiver::didAddService(PeripheralManager& manager, std::opti
     manager.startAdvertising(AdvertisingData{{serviceID_}, localName});
 }
 
+// Like a failed service, a failed advertisement waits for the next powered-on report: the stack
+// refuses for reasons (no free advertising slot, a daemon going away) that our retrying at once
+// would not change.
+void BluetoothTouchReceiver::didStartAdvertising(PeripheralManager& manager,
+                                                 std::optional<Error> error) {
+    if (isCurrent(manager) && error) {
+        report("Bluetooth advertising failed: " + error->description());
+    }
+}
+
 // Reports from a manager we have let go are ignored: its centrals belong to a stopped session,
 // and acting on them would hand messages or departures to an owner that has moved on.
 void BluetoothTouchReceiver::didSubscribe(PeripheralManager& manager, const CentralID& central,

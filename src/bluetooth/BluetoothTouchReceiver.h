@@ -60,6 +60,7 @@ public:
 
     void didUpdateState(PeripheralManager& manager, PeripheralState state) override;
     void didAddService(PeripheralManager& manager, std::optional<Error> error) override;
+    void didStartAdvertising(PeripheralManager& manager, std::optional<Error> error) override;
     void didSubscribe(PeripheralManager& manager, const CentralID& central,
                       const BluetoothUUID& characteristic) override;
     void didUnsubscribe(PeripheralManager& manager, const CentralID& central,

@@ -90,6 +90,8 @@ public:
     virtual void didUpdateState(PeripheralManager& manager, PeripheralState state) = 0;
     // The service of the last addService() is published, or could not be.
     virtual void didAddService(PeripheralManager& manager, std::optional<Error> error) = 0;
+    // The advertising of the last startAdvertising() is on the air, or could not be started.
+    virtual void didStartAdvertising(PeripheralManager& manager, std::optional<Error> error) = 0;
     // A central enabled notifications of a characteristic.
     virtual void didSubscribe(PeripheralManager& manager, const CentralID& central,
                               const BluetoothUUID& characteristic) = 0;
@@ -111,7 +113,8 @@ public:
 
     // Publishes the service; didAddService() follows.
     virtual void addService(const ServiceDescription& service) = 0;
-    // Advertises the service UUIDs and the local name until stopAdvertising().
+    // Advertises the service UUIDs and the local name, discoverable by any scanner, until
+    // stopAdvertising(); didStartAdvertising() follows.
     virtual void startAdvertising(const AdvertisingData& data) = 0;
     virtual void stopAdvertising() = 0;
     virtual void removeAllServices() = 0;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace corvane {
 
@@ -38,6 +39,8 @@ public:
     virtual void send(Bytes bytes) = 0;
     // Closes the connection after the queued bytes have gone out; a `cancelled` report follows.
     virtual void cancel() = 0;
+    // The peer's address and port as the user would write them, for the security log.
+    virtual std::string peer() const = 0;
 };
 
 } // namespace corvane

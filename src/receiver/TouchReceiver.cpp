@@ -169,6 +169,10 @@ void TouchReceiver::stop() {
     ++stopCount_;
     startAwaitingTrust_ = false;
     releaseInputState();
+    recordTcpDeparture();
+    if (bluetoothClient_) {
+        record(ClientEvent::left, Transport::bluetooth, *bluetoothClient_);
+    }
     if (client_) {
         client_->cancel();
     }

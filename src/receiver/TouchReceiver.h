@@ -11,6 +11,7 @@
 #include "pairing/SecureRandom.h"
 #include "protocol/TouchMessage.h"
 #include "protocol/TouchMessageDecoder.h"
+#include "receiver/ClientActivity.h"
 #include "receiver/HostName.h"
 #include "receiver/Listener.h"
 #include "receiver/MainThread.h"
@@ -39,6 +40,8 @@ struct ReceiverPlatform {
     // Null in a build without a Bluetooth stack: the receiver then runs on TCP alone. Defaulted
     // so that a platform spelled out without it still builds warning-free.
     std::shared_ptr<PeripheralManagerFactory> bluetooth = nullptr;
+    // Told of every admission decision and departure; null when nobody listens.
+    std::shared_ptr<ClientActivityLog> activity = nullptr;
 };
 
 // The state the window shows; observers learn which field was just assigned.
@@ -147,8 +150,16 @@ private:
     void setBluetoothStatus(std::string value);
 
     // Pairing
-    std::optional<TouchMessage> acceptHello(const TouchMessage& hello);
-    TouchMessage acceptedReply(std::optional<std::string> token) const;
+    struct Admission {
+        TouchMessage reply;
+        ClientEvent event;
+    };
+    std::optional<Admission> acceptHello(const TouchMessage& hello);
+    Admission admission(ClientEvent event, std::optional<std::string> token) const;
+
+    // Activity
+    void record(ClientEvent event, Transport transport, std::string peer);
+    void recordTcpDeparture();
 
     // Runs `work` on the main thread later, if this receiver still exists then.
     void postToMain(std::function<void(TouchReceiver&)> work);

@@ -100,15 +100,19 @@ std::optional<TouchMessage> TouchReceiver::consumeBluetoothHello(const TouchMess
                                                                  const CentralID& central) {
     // The slot is taken, even by this very central; a stopped receiver admits no one.
     if (bluetoothClient_ || !isRunning_) {
+        record(ClientEvent::refused, Transport::bluetooth, central);
         return rejectedReply();
     }
-    auto reply = acceptHello(hello);
-    if (!reply) {
+    auto admitted = acceptHello(hello);
+    if (!admitted) {
+        record(ClientEvent::rejected, Transport::bluetooth, central);
         return rejectedReply();
     }
+    record(admitted->event, Transport::bluetooth, central);
     // Taking the slot from a TCP client is not that client leaving: the code stays as it is, and
     // its late reports are ignored as it is no longer `client_`. Its held button and modifier
     // keys are let go all the same, or the central's moves would drag and its clicks carry them.
+    recordTcpDeparture();
     if (auto connection = std::exchange(client_, nullptr)) {
         connection->cancel();
         releaseInputState();
@@ -121,7 +125,7 @@ std::optional<TouchMessage> TouchReceiver::consumeBluetoothHello(const TouchMess
     if (bluetoothClient_ != central) {
         return rejectedReply();
     }
-    return reply;
+    return admitted->reply;
 }
 
 void TouchReceiver::disconnectBluetooth(const CentralID& central) {
@@ -129,6 +133,7 @@ void TouchReceiver::disconnectBluetooth(const CentralID& central) {
         return;
     }
     const auto keepAlive = shared_from_this();
+    record(ClientEvent::left, Transport::bluetooth, central);
     bluetoothClient_.reset();
     authenticated_ = false;
     releaseInputState();

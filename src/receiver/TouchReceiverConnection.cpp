@@ -27,6 +27,7 @@ bool TouchReceiver::isClient(const std::shared_ptr<Connection>& connection) cons
 void TouchReceiver::accept(std::shared_ptr<Connection> connection) {
     // One phone at a time, over either transport.
     if (client_ || bluetoothClient_) {
+        record(ClientEvent::refused, Transport::tcp, connection->peer());
         connection->cancel();
         return;
     }
@@ -153,20 +154,22 @@ bool TouchReceiver::handleHello(const TouchMessage& message,
         disconnect();
         return false;
     }
-    auto reply = acceptHello(message);
+    auto admitted = acceptHello(message);
     if (!isClient(connection)) {
         return false;
     }
-    if (reply) {
+    if (admitted) {
         authenticated_ = true;
+        record(admitted->event, Transport::tcp, connection->peer());
         setStatus("Touch device connected");
         if (!isClient(connection)) {
             return false;
         }
-        send(*reply, *connection);
+        send(admitted->reply, *connection);
         return true;
     }
     ++attempts_;
+    record(ClientEvent::rejected, Transport::tcp, connection->peer());
     send(rejectedReply(), *connection);
     if (attempts_ >= rejectionsPerConnection) {
         disconnect();
@@ -181,12 +184,19 @@ void TouchReceiver::send(const TouchMessage& message, Connection& connection) {
     }
 }
 
+void TouchReceiver::recordTcpDeparture() {
+    if (client_ && authenticated_) {
+        record(ClientEvent::left, Transport::tcp, client_->peer());
+    }
+}
+
 void TouchReceiver::disconnect() {
     // While a Bluetooth device holds the slot, the button, modifiers, code and status are its own.
     const bool ownsInputState = !bluetoothClient_;
     if (ownsInputState) {
         releaseInputState();
     }
+    recordTcpDeparture();
     if (auto connection = std::exchange(client_, nullptr)) {
         connection->cancel();
     }

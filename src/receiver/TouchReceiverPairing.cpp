@@ -53,33 +53,40 @@ void TouchReceiver::forgetPairedDevices() {
     }
 }
 
-std::optional<TouchMessage> TouchReceiver::acceptHello(const TouchMessage& hello) {
+std::optional<TouchReceiver::Admission> TouchReceiver::acceptHello(const TouchMessage& hello) {
     if (!pairedClients_) {
         return std::nullopt;
     }
     if (hello.clientID && hello.token && pairedClients_->accepts(*hello.clientID, *hello.token)) {
-        return acceptedReply(std::nullopt);
+        return admission(ClientEvent::admittedWithToken, std::nullopt);
     }
     if (!hello.code || *hello.code != code_) {
         return std::nullopt;
     }
     if (!hello.clientID) {
-        return acceptedReply(std::nullopt);
+        return admission(ClientEvent::admittedWithCode, std::nullopt);
     }
     auto token = pairedClients_->pair(*hello.clientID);
     if (!token) {
         setStatus("Could not save pairing: " + token.error().description());
         return std::nullopt;
     }
-    return acceptedReply(std::move(*token));
+    return admission(ClientEvent::pairedWithCode, std::move(*token));
 }
 
-TouchMessage TouchReceiver::acceptedReply(std::optional<std::string> token) const {
+TouchReceiver::Admission TouchReceiver::admission(ClientEvent event,
+                                                  std::optional<std::string> token) const {
     TouchMessage reply;
     reply.kind = TouchMessage::Kind::accepted;
     reply.hostID = pairedClients_->hostID();
     reply.token = std::move(token);
-    return reply;
+    return Admission{std::move(reply), event};
+}
+
+void TouchReceiver::record(ClientEvent event, Transport transport, std::string peer) {
+    if (platform_.activity) {
+        platform_.activity->record(ClientActivity{event, transport, std::move(peer)});
+    }
 }
 
 } // namespace corvane

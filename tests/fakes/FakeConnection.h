@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,7 @@ public:
     }
     void send(Bytes bytes) override { sent_.push_back(std::move(bytes)); }
     void cancel() override { ++cancelCount_; }
+    std::string peer() const override { return "192.0.2.7:50412"; }
 
     // Reports a state as the platform would; false when no handler is installed.
     bool reportState(ConnectionState state, std::optional<Error> error = std::nullopt) {

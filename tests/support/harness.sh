@@ -79,6 +79,42 @@ start_xvfb() {
     wait_for "$1" "the X display" xdpyinfo
 }
 
+# run_in_x_namespace NAME LINES SECONDS ARGS...: runs the calling script again with ARGS in its
+# own network and mount namespaces (as run_isolated NAME LINES does), so that port 55440 is free,
+# nothing is advertised outside and the X server's socket is nobody else's. Exits 77 when no
+# namespace can be made.
+run_in_x_namespace() {
+    local name=$1 lines=$2 seconds=$3 namespace=(unshare --net --mount --propagation private)
+    shift 3
+    if ! "${namespace[@]}" true 2>/dev/null; then
+        namespace+=(--map-root-user)
+    fi
+    if ! "${namespace[@]}" true 2>/dev/null; then
+        log "SKIP: cannot create network and mount namespaces"
+        exit 77
+    fi
+    run_isolated "$name" "$lines" timeout -k 5 "$seconds" "${namespace[@]}" -- bash "$0" "$@"
+}
+
+# Inside run_in_x_namespace: the loopback up, a private X socket folder (other X servers on this
+# machine share /tmp), Xvfb and a private home.
+enter_x_namespace() {
+    ip link set lo up
+    mkdir -p /tmp/.X11-unix
+    mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
+    start_xvfb 10
+    private_home
+}
+
+# Polled rather than --sync: a window that vanishes mid-search makes xdotool fail.
+window_titled() {
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1
+}
+has_window() { [[ -n $(window_titled "$1") ]]; }
+
+# Something listens on the receiver's port.
+listening() { [[ -n $(ss -ltnH "sport = :${port:-55440}") ]]; }
+
 # HOME and the XDG folders inside $work, so that no file of the machine's user is read or written.
 private_home() {
     export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"

@@ -26,15 +26,7 @@ if [[ $phase == outer ]]; then
     mkdir -p "$out"
     out=$(cd "$out" && pwd)
     rm -f "$out"/*.png
-    namespace=(unshare --net --mount --propagation private)
-    if ! "${namespace[@]}" true 2>/dev/null; then
-        namespace+=(--map-root-user)
-    fi
-    if ! "${namespace[@]}" true 2>/dev/null; then
-        log "SKIP: cannot create network and mount namespaces"
-        exit 77
-    fi
-    run_isolated window 40 timeout -k 5 100 "${namespace[@]}" -- bash "$0" "$corvane" "$out" namespace
+    run_in_x_namespace window 40 100 "$corvane" "$out" namespace
 fi
 
 port=55440
@@ -48,16 +40,8 @@ destructive_red="#c4261d"
 work=$CORVANE_TEST_WORK
 trap stop_started EXIT
 
-# Polled rather than --sync: a window that vanishes mid-search makes xdotool fail.
-window_titled() {
-    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1
-}
-has_window() { [[ -n $(window_titled "$1") ]]; }
-
 window_height() { xwininfo -id "$1" | awk '/Height:/ { print $2 }'; }
 window_taller_than() { (($(window_height "$1") > $2)); }
-
-listening() { [[ -n $(ss -ltnH "sport = :$port") ]]; }
 
 # How many pixels of IMAGE are close to COLOUR.
 pixels_near() {
@@ -91,13 +75,7 @@ shoot() {
     fail "the window kept changing; no stable picture for $(basename "$file")"
 }
 
-ip link set lo up
-# Other X servers on this machine share /tmp; a private socket folder keeps theirs and ours apart.
-mkdir -p /tmp/.X11-unix
-mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
-
-start_xvfb 10
-private_home
+enter_x_namespace
 export CORVANE_INPUT=xtest CORVANE_SECRETS=file QT_QPA_PLATFORM=xcb
 without_buses
 

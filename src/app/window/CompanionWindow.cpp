@@ -9,7 +9,6 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QStringList>
-#include <cstdio>
 #include <utility>
 
 #ifndef CORVANE_VERSION
@@ -36,7 +35,7 @@ CompanionWindow::CompanionWindow(std::shared_ptr<TouchReceiver> receiver,
 
 CompanionWindow::~CompanionWindow() = default;
 
-std::expected<void, Error> CompanionWindow::load() {
+std::expected<void, Error> CompanionWindow::load(bool visible) {
     // Fusion follows the desktop palette, which is also where the window learns dark from light.
     if (qEnvironmentVariableIsEmpty("QT_QUICK_CONTROLS_STYLE") && QQuickStyle::name().isEmpty()) {
         QQuickStyle::setStyle(QStringLiteral("Fusion"));
@@ -54,6 +53,7 @@ std::expected<void, Error> CompanionWindow::load() {
     engine_->setInitialProperties({
         {QStringLiteral("bridge"), QVariant::fromValue(&bridge_)},
         {QStringLiteral("version"), version_},
+        {QStringLiteral("visible"), visible},
     });
     engine_->load(QUrl(QStringLiteral("qrc:/corvane/Main.qml")));
     // Later warnings go to the log as usual.
@@ -80,19 +80,6 @@ QQuickWindow* CompanionWindow::window() const {
 
 QString CompanionWindow::buildVersion() {
     return QStringLiteral(CORVANE_VERSION);
-}
-
-int runWindow(std::shared_ptr<TouchReceiver> receiver, std::shared_ptr<AccessibilityTrust> trust) {
-    // Lets the desktop match the window to the installed launcher and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("dev.corvane.Corvane"));
-    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/corvane/Mark.png")));
-
-    CompanionWindow window(std::move(receiver), std::move(trust));
-    if (auto loaded = window.load(); !loaded) {
-        std::fprintf(stderr, "corvane: %s\n", loaded.error().description().c_str());
-        return 1;
-    }
-    return QGuiApplication::exec();
 }
 
 } // namespace corvane

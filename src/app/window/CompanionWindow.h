@@ -26,8 +26,8 @@ public:
     CompanionWindow(const CompanionWindow&) = delete;
     CompanionWindow& operator=(const CompanionWindow&) = delete;
 
-    // Creates and shows the window.
-    std::expected<void, Error> load();
+    // Creates the window, shown or not.
+    std::expected<void, Error> load(bool visible = true);
 
     // Null until load() succeeded.
     QQuickWindow* window() const;
@@ -42,9 +42,5 @@ private:
     // Declared after the bridge so that the QML objects binding to it go first.
     std::unique_ptr<QQmlApplicationEngine> engine_;
 };
-
-// Opens the window and runs the event loop of the existing QGuiApplication until the window
-// closes; returns the loop's exit code, or 1 when the window cannot be created.
-int runWindow(std::shared_ptr<TouchReceiver> receiver, std::shared_ptr<AccessibilityTrust> trust);
 
 } // namespace corvane

@@ -8,7 +8,9 @@
 #include <QDBusUnixFileDescriptor>
 #include <QUuid>
 #include <QtGlobal>
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace corvane {
 
@@ -158,40 +160,57 @@ void BluezPeripheralManager::withdrawApplication() {
 
 void BluezPeripheralManager::removeAllServices() {
     withdrawApplication();
-    for (auto& [central, subscription] : subscriptions_) {
-        post([central, uuid = subscription.characteristic](PeripheralManagerDelegate& delegate,
-                                                           PeripheralManager& manager) {
+    for (const auto& [central, subscriber] : subscribers_) {
+        post([central, uuid = subscriber.characteristic](PeripheralManagerDelegate& delegate,
+                                                         PeripheralManager& manager) {
             delegate.didUnsubscribe(manager, central, uuid);
         });
     }
-    subscriptions_.clear();
+    subscribers_.clear();
+    channels_.clear();
 }
 
 void BluezPeripheralManager::startAdvertising(const AdvertisingData& data) {
     stopAdvertising();
     if (adapter_.isEmpty()) {
+        reportAdvertising(Error("No Bluetooth adapter"));
         return;
     }
     const QString path = basePath_ + QStringLiteral("/advertisement%1").arg(++nextObject_);
     auto advertisement = std::make_unique<LeAdvertisement>(path, data);
     if (!bus_.registerVirtualObject(path, advertisement.get())) {
-        qWarning("Could not publish the advertisement: %s",
-                 qUtf8Printable(bus_.lastError().message()));
+        reportAdvertising(Error("Could not publish the advertisement: " +
+                                bus_.lastError().message().toStdString()));
         return;
     }
     advertisement_ = std::move(advertisement);
-    callAdapter(
-        advertisingManagerInterface, "RegisterAdvertisement",
-        {QVariant::fromValue(QDBusObjectPath(path)), QVariantMap{}}, [](const QDBusMessage& reply) {
-            // Already registered is what we asked for.
-            if (reply.type() == QDBusMessage::ErrorMessage &&
-                reply.errorName() != QLatin1String(errorAlreadyExists)) {
-                qWarning("Bluetooth advertising failed: %s", qUtf8Printable(describe(reply)));
-            }
-        });
+    // BlueZ refuses with NotPermitted "Maximum advertisements reached" when the controller has
+    // no free instance, and with Failed when it cannot build or enable the advertisement.
+    callAdapter(advertisingManagerInterface, "RegisterAdvertisement",
+                {QVariant::fromValue(QDBusObjectPath(path)), QVariantMap{}},
+                [this, generation = advertisingGeneration_](const QDBusMessage& reply) {
+                    if (generation != advertisingGeneration_) {
+                        return;
+                    }
+                    // Already registered is what we asked for.
+                    if (reply.type() == QDBusMessage::ErrorMessage &&
+                        reply.errorName() != QLatin1String(errorAlreadyExists)) {
+                        reportAdvertising(Error(describe(reply).toStdString()));
+                    } else {
+                        reportAdvertising(std::nullopt);
+                    }
+                });
+}
+
+void BluezPeripheralManager::reportAdvertising(std::optional<Error> error) {
+    post([error = std::move(error)](PeripheralManagerDelegate& delegate,
+                                    PeripheralManager& manager) {
+        delegate.didStartAdvertising(manager, error);
+    });
 }
 
 void BluezPeripheralManager::stopAdvertising() {
+    ++advertisingGeneration_; // an answer still in flight is for an advertisement we dropped
     if (!advertisement_) {
         return;
     }
@@ -214,19 +233,24 @@ void BluezPeripheralManager::learnMtu(const CentralID& central, const QVariantMa
     if (central.empty() || mtu == options.end()) {
         return;
     }
-    // The ATT notification header takes 3 bytes of each packet.
+    // The ATT notification header takes 3 bytes of each packet, and no attribute value may pass
+    // 512 bytes; BlueZ reads the notify socket 512 bytes at a time and drops what is beyond.
+    constexpr std::size_t largestRecord = 512;
     const std::size_t value = mtu->toUInt();
-    mtus_[central] = value > 3 ? value - 3 : 0;
+    mtus_[central] = std::min(value > 3 ? value - 3 : 0, largestRecord);
 }
 
 bool BluezPeripheralManager::updateValue(const Bytes& value, const BluetoothUUID& characteristic,
                                          const CentralID& central) {
-    const auto found = subscriptions_.find(central);
+    const auto subscriber = subscribers_.find(central);
+    const auto channel = subscriber == subscribers_.end()
+                             ? channels_.end()
+                             : channels_.find(subscriber->second.channel);
     // Nobody to deliver to: refusing would stall the queue with no readiness ever to come.
-    if (found == subscriptions_.end() || found->second.characteristic != characteristic) {
+    if (channel == channels_.end() || channel->second.characteristic != characteristic) {
         return true;
     }
-    switch (found->second.socket->send(value)) {
+    switch (channel->second.socket->send(value)) {
     case NotifySocket::SendResult::sent:
         return true;
     case NotifySocket::SendResult::full:
@@ -234,7 +258,7 @@ bool BluezPeripheralManager::updateValue(const Bytes& value, const BluetoothUUID
     case NotifySocket::SendResult::broken:
         break;
     }
-    later([this, central, serial = found->second.serial] { socketHungUp(central, serial); });
+    later([this, id = channel->first] { channelHungUp(id); });
     return true;
 }
 
@@ -268,6 +292,7 @@ void BluezPeripheralManager::writeValue(const GattCharacteristic& characteristic
     // Without a device the writer can be nobody's subscription, so the write is refused.
     const CentralID central = device.isEmpty() ? CentralID{} : centralFor(device);
     learnMtu(central, options);
+    adoptWriter(central);
 
     const std::uint64_t id = nextWrite_++;
     pendingWrites_.emplace(id, call);
@@ -298,10 +323,9 @@ void BluezPeripheralManager::acquireNotify(GattCharacteristic& characteristic,
         return;
     }
     const CentralID central = centralFor(device);
-    const std::uint64_t serial = nextSerial_++;
+    const std::uint64_t id = nextChannel_++;
     auto socket = NotifySocket::open({
-        .hungUp = [this, central,
-                   serial] { later([this, central, serial] { socketHungUp(central, serial); }); },
+        .hungUp = [this, id] { later([this, id] { channelHungUp(id); }); },
         .writable =
             [this] {
                 post([](PeripheralManagerDelegate& delegate, PeripheralManager& manager) {
@@ -320,40 +344,97 @@ void BluezPeripheralManager::acquireNotify(GattCharacteristic& characteristic,
         QVariantList{QVariant::fromValue((*socket)->peer()), QVariant::fromValue<quint16>(mtu)}));
     (*socket)->releasePeer();
 
-    // A central that subscribes again gets the new socket; the old one simply closes.
-    subscriptions_.insert_or_assign(
-        central, Subscription{characteristic.uuid(), device, std::move(*socket), serial});
+    // A device's new socket replaces whatever BlueZ had acquired for it before.
+    dropChannelsOf(central, characteristic.uuid());
+    channels_.emplace(id, NotifyChannel{characteristic.uuid(), central, std::move(*socket)});
     updateNotifyAcquired(characteristic.uuid());
-    post([central, uuid = characteristic.uuid()](PeripheralManagerDelegate& delegate,
-                                                 PeripheralManager& manager) {
-        delegate.didSubscribe(manager, central, uuid);
-    });
+    subscribe(central, characteristic.uuid(), id);
 }
 
-void BluezPeripheralManager::socketHungUp(const CentralID& central, std::uint64_t serial) {
-    const auto found = subscriptions_.find(central);
-    if (found != subscriptions_.end() && found->second.serial == serial) {
-        unsubscribe(central);
+void BluezPeripheralManager::subscribe(const CentralID& central,
+                                       const BluetoothUUID& characteristic, std::uint64_t channel) {
+    subscribers_.insert_or_assign(central, Subscriber{characteristic, channel});
+    post(
+        [central, characteristic](PeripheralManagerDelegate& delegate, PeripheralManager& manager) {
+            delegate.didSubscribe(manager, central, characteristic);
+        });
+}
+
+// A device we let go may still be subscribed as far as BlueZ knows: bonded devices keep their
+// subscription across a reconnection, and on 5.66 every device but the first subscribes
+// unannounced. Its write is all we will see of it. So while a socket of ours is open and no
+// subscriber stands for it, the writer is taken as subscribed through it; while someone does, the
+// writer waits its turn, as the one central served at a time must.
+void BluezPeripheralManager::adoptWriter(const CentralID& central) {
+    if (central.empty() || subscribers_.contains(central)) {
+        return;
+    }
+    const auto unserved = [this](const auto& entry) {
+        return std::ranges::none_of(subscribers_, [&](const auto& subscriber) {
+            return subscriber.second.characteristic == entry.second.characteristic;
+        });
+    };
+    // Its own socket, if BlueZ kept one for it, is the one its notifications go through.
+    auto chosen = std::ranges::find_if(channels_, [&](const auto& entry) {
+        return entry.second.acquirer == central && unserved(entry);
+    });
+    if (chosen == channels_.end()) {
+        chosen = std::ranges::find_if(channels_, unserved);
+    }
+    if (chosen != channels_.end()) {
+        subscribe(central, chosen->second.characteristic, chosen->first);
     }
 }
 
+// BlueZ closes a socket once no device is left subscribed through it, so every subscriber we
+// took to be reached through it has gone (but `keep`, which has just subscribed anew).
+void BluezPeripheralManager::channelHungUp(std::uint64_t channel, const CentralID& keep) {
+    const auto found = channels_.find(channel);
+    if (found == channels_.end()) {
+        return;
+    }
+    const BluetoothUUID characteristic = found->second.characteristic;
+    channels_.erase(found);
+    std::vector<CentralID> gone;
+    for (const auto& [central, subscriber] : subscribers_) {
+        if (subscriber.channel == channel && central != keep) {
+            gone.push_back(central);
+        }
+    }
+    for (const CentralID& central : gone) {
+        unsubscribe(central);
+    }
+    updateNotifyAcquired(characteristic);
+}
+
+void BluezPeripheralManager::dropChannelsOf(const CentralID& acquirer,
+                                            const BluetoothUUID& characteristic) {
+    std::vector<std::uint64_t> stale;
+    for (const auto& [id, channel] : channels_) {
+        if (channel.acquirer == acquirer && channel.characteristic == characteristic) {
+            stale.push_back(id);
+        }
+    }
+    for (const std::uint64_t id : stale) {
+        channelHungUp(id, acquirer);
+    }
+}
+
+// The device's subscription ends for us, but not its socket: BlueZ keeps a bonded device's
+// subscription and every other subscriber's, and closes the socket itself when none is left.
 void BluezPeripheralManager::deviceGone(const QString& device) {
     const CentralID central = centralFor(device);
     mtus_.erase(central);
-    const auto found = subscriptions_.find(central);
-    if (found != subscriptions_.end()) {
-        unsubscribe(central);
-    }
+    unsubscribe(central);
 }
 
 void BluezPeripheralManager::unsubscribe(const CentralID& central) {
-    auto node = subscriptions_.extract(central);
+    auto node = subscribers_.extract(central);
     if (node.empty()) {
         return;
     }
-    const BluetoothUUID uuid = node.mapped().characteristic;
-    updateNotifyAcquired(uuid);
-    post([central, uuid](PeripheralManagerDelegate& delegate, PeripheralManager& manager) {
+    post([central, uuid = node.mapped().characteristic](PeripheralManagerDelegate& delegate,
+                                                        PeripheralManager& manager) {
         delegate.didUnsubscribe(manager, central, uuid);
     });
 }
@@ -364,10 +445,9 @@ void BluezPeripheralManager::updateNotifyAcquired(const BluetoothUUID& character
     if (exported == nullptr) {
         return;
     }
-    bool acquired = false;
-    for (const auto& [central, subscription] : subscriptions_) {
-        acquired = acquired || subscription.characteristic == characteristic;
-    }
+    const bool acquired = std::ranges::any_of(channels_, [&](const auto& entry) {
+        return entry.second.characteristic == characteristic;
+    });
     if (exported->notifyAcquired() != acquired) {
         exported->setNotifyAcquired(acquired);
         application_->announce(*exported, bus_);

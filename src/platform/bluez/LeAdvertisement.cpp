@@ -15,11 +15,16 @@ LeAdvertisement::LeAdvertisement(QString path, const AdvertisingData& data)
     }
 }
 
+// BlueZ sets the LE General Discoverable flag on its own only while the adapter itself is
+// discoverable, which it is not by default; without the flag, phones scanning for new devices
+// may pass us by. Asking for it costs the flags' three bytes of the 31 a legacy advertisement
+// holds; BlueZ puts the local name in the scan response, which has 31 bytes of its own.
 QVariantMap LeAdvertisement::properties() const {
     return {
         {QStringLiteral("Type"), QStringLiteral("peripheral")},
         {QStringLiteral("ServiceUUIDs"), serviceUUIDs_},
         {QStringLiteral("LocalName"), localName_},
+        {QStringLiteral("Discoverable"), true},
     };
 }
 

@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <QHostAddress>
 #include <QTimer>
 #include <algorithm>
 #include <utility>
@@ -37,6 +38,19 @@ void enableKeepAlive(QTcpSocket& socket) {
     setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
 }
 
+// "192.0.2.7:50412", or "[2001:db8::7]:50412"; an IPv4 peer on a dual-stack socket reads as IPv4.
+std::string peerOf(const QTcpSocket& socket) {
+    QHostAddress address = socket.peerAddress();
+    bool isIpv4 = false;
+    if (const quint32 ipv4 = address.toIPv4Address(&isIpv4); isIpv4) {
+        address = QHostAddress(ipv4);
+    }
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? "[" + address.toString() + "]"
+                             : address.toString();
+    return (host + ":" + QString::number(socket.peerPort())).toStdString();
+}
+
 Error cancelledError() {
     return Error("Operation canceled");
 }
@@ -65,7 +79,7 @@ std::shared_ptr<QtTcpConnection> QtTcpConnection::create(std::unique_ptr<QTcpSoc
 
 QtTcpConnection::QtTcpConnection(Key, std::unique_ptr<QTcpSocket> socket,
                                  std::shared_ptr<MainThread> mainThread)
-    : socket_(std::move(socket)), mainThread_(std::move(mainThread)) {
+    : socket_(std::move(socket)), peer_(peerOf(*socket_)), mainThread_(std::move(mainThread)) {
     socket_->setParent(nullptr);
     socket_->setReadBufferSize(readBufferLimit);
     enableKeepAlive(*socket_);
@@ -77,6 +91,10 @@ QtTcpConnection::QtTcpConnection(Key, std::unique_ptr<QTcpSocket> socket,
 
 QtTcpConnection::~QtTcpConnection() {
     closeSocket();
+}
+
+std::string QtTcpConnection::peer() const {
+    return peer_;
 }
 
 void QtTcpConnection::connectSignals() {

@@ -6,6 +6,7 @@
 #include <QTcpSocket>
 #include <chrono>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace corvane {
@@ -44,6 +45,7 @@ public:
                  ReceiveCompletion completion) override;
     void send(Bytes bytes) override;
     void cancel() override;
+    std::string peer() const override;
 
 private:
     struct PendingReceive {
@@ -69,6 +71,8 @@ private:
     void drainSocket();
 
     std::unique_ptr<QTcpSocket> socket_;
+    // Read once: the socket is gone after the connection closes.
+    std::string peer_;
     std::vector<QMetaObject::Connection> signalConnections_;
     std::shared_ptr<MainThread> mainThread_;
     StateHandler stateHandler_;

@@ -86,6 +86,12 @@ public:
         }
     }
 
+    void reportAdvertisingStarted(std::optional<Error> error = std::nullopt) {
+        if (auto delegate = delegate_.lock()) {
+            delegate->didStartAdvertising(*this, std::move(error));
+        }
+    }
+
     void subscribe(const CentralID& central, const BluetoothUUID& characteristic) {
         if (auto delegate = delegate_.lock()) {
             delegate->didSubscribe(*this, central, characteristic);

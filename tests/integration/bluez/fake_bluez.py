@@ -4,16 +4,27 @@
 application through its ObjectManager and an advertisement through its properties, and acts as
 a central on command.
 
+Notifications follow src/gatt-database.c, in one of two models (--notify):
+  shared      BlueZ 5.66 (Debian 12): one socket per characteristic, acquired for the first
+              device whose CCC write enables it; later ones only count. Each record read from it
+              (512 bytes at most) goes to every connected, subscribed device. It is closed when
+              the count falls to zero.
+  per-device  later releases: one AcquireNotify and one socket per device.
+In both, a CCC write of the value already stored succeeds without further ado; a bonded device
+keeps its CCC across a disconnection, another device's is cleared as if it had unsubscribed; a
+socket the application closes is forgotten, but not the CCC values.
+
 Commands, one per line on standard input; each gets exactly one JSON line on standard output
 (`{"ok": true, ...}` or `{"ok": false, "error": NAME, "message": TEXT}`):
 
   status                          registration state, advertisement, application objects
   power on|off                    the adapter's Powered property (PropertiesChanged)
-  connect DEV | disconnect DEV    a Device1 object /org/bluez/hci0/dev_DEV and its Connected
-  subscribe DEV MTU               AcquireNotify on the notifying characteristic
-  unsubscribe DEV                 closes DEV's notification socket, as BlueZ does
+  connect DEV [bonded]            a Device1 object /org/bluez/hci0/dev_DEV, connected (again)
+  disconnect DEV | remove DEV     Connected false | the device object goes
+  subscribe DEV MTU               DEV enables notifications of the notifying characteristic
+  unsubscribe DEV                 DEV disables them
   write DEV MTU OFFSET HEX        WriteValue on the writable characteristic ("-" = empty value)
-  read DEV                        the notification records waiting on DEV's socket, as hex
+  read DEV                        the notification records delivered to DEV, as hex
   quit
 """
 
@@ -22,6 +33,7 @@ import json
 import os
 import socket
 import sys
+import uuid
 
 import dbus
 import dbus.mainloop.glib
@@ -72,6 +84,27 @@ def failed(error):
                           "message": error.get_dbus_message()}), flush=True)
     else:
         print(json.dumps({"ok": False, "error": "fake", "message": str(error)}), flush=True)
+
+
+def ad_structure(kind, data):
+    return bytes([len(data) + 1, kind]) + data
+
+
+def legacy_advertising_data(properties):
+    """What bt_ad_generate() makes of an advertisement: the flags, then the 128-bit UUIDs."""
+    data = b""
+    if properties.get("Discoverable"):
+        # parse_discoverable(): LE General Discoverable, and with the adapter itself not
+        # discoverable, BR/EDR Not Supported (set_flags()).
+        data += ad_structure(0x01, bytes([0x02 | 0x04]))
+    uuids = b"".join(uuid.UUID(str(text)).bytes[::-1] for text in properties.get("ServiceUUIDs", []))
+    return data + (ad_structure(0x07, uuids) if uuids else b"")
+
+
+def scan_response(properties):
+    """generate_scan_rsp(): the local name."""
+    name = str(properties.get("LocalName", "")).encode()
+    return ad_structure(0x09, name) if name else b""
 
 
 class BusObject(dbus.service.Object):
@@ -131,11 +164,14 @@ class Fake(dbus.service.Object):
         if not args.no_adapter:
             self.adapter = Adapter(bus, self, args.powered == "on", not args.no_advertising)
         self.devices = {}
+        self.bonded = set()
         # {"owner", "path", "content"}: the application's objects, the advertisement's properties
         self.application = None
         self.advertisement = None
         self.registrations = 0
-        self.sockets = {}
+        self.ccc = {}      # device -> notifications enabled
+        self.sockets = {}  # the shared key None, or a device -> the socket BlueZ reads
+        self.inbox = {}    # device -> records notified to it
 
     @dbus.service.method(OBJECT_MANAGER, out_signature="a{oa{sa{sv}}}")
     def GetManagedObjects(self):
@@ -154,11 +190,17 @@ class Fake(dbus.service.Object):
         if current and current["path"] == path and current["owner"] == sender:
             error(BluezError("AlreadyExists", "Already Exists"))
             return
-        if kind == "application" and self.args.register_error:
-            error(BluezError("Failed", self.args.register_error))
+        refusal = self.args.register_error if kind == "application" else self.args.advertise_error
+        if refusal:
+            name, _, text = refusal.partition(":")
+            error(BluezError(name, text))
             return
 
         def read(content):
+            if kind == "advertisement" and len(legacy_advertising_data(content)) > 31:
+                # refresh_legacy_adv() cannot fit it: parse_advertisement() fails.
+                error(BluezError("Failed", "Failed to parse advertisement."))
+                return
             setattr(self, kind, {"owner": sender, "path": path, "content": content})
             self.registrations += kind == "application"
             reply()
@@ -203,31 +245,49 @@ class Fake(dbus.service.Object):
         return ADAPTER + "/dev_" + name
 
     def cmd_status(self):
+        advertised = self.advertisement and self.advertisement["content"]
         ok(registrations=self.registrations,
            application=self.application and plain(self.application["content"]),
-           advertisement=self.advertisement and plain(self.advertisement["content"]),
+           advertisement=advertised and plain(advertised),
+           advertising_data=advertised and legacy_advertising_data(advertised).hex(),
+           scan_response=advertised and scan_response(advertised).hex(),
            powered=self.adapter and bool(self.adapter.interfaces[ADAPTER_IFACE]["Powered"]))
 
     def cmd_power(self, state):
         self.adapter.change(ADAPTER_IFACE, "Powered", dbus.Boolean(state == "on"))
         ok()
 
-    def cmd_connect(self, name):
+    def cmd_connect(self, name, bonded=None):
+        if bonded:
+            self.bonded.add(name)
+        if name in self.devices:
+            self.devices[name].change(DEVICE_IFACE, "Connected", dbus.Boolean(True))
+            return ok(path=self.device_path(name))
         path = self.device_path(name)
         interfaces = {DEVICE_IFACE: {"Connected": dbus.Boolean(True),
+                                     "Paired": dbus.Boolean(name in self.bonded),
                                      "Adapter": dbus.ObjectPath(ADAPTER)}}
         self.devices[name] = BusObject(self.bus, path, interfaces)
         self.InterfacesAdded(path, interfaces)
         ok(path=path)
 
+    def connected(self, name):
+        device = self.devices.get(name)
+        return device and bool(device.interfaces[DEVICE_IFACE]["Connected"])
+
+    # att_disconnected(): only a bonded device's state outlives the connection.
     def cmd_disconnect(self, name):
         self.devices[name].change(DEVICE_IFACE, "Connected", dbus.Boolean(False))
+        if name not in self.bonded:
+            self.disable(name)
         ok()
 
     # The device object goes without a Connected change first, as when it is removed.
     def cmd_remove(self, name):
         self.devices.pop(name).remove_from_connection()
         self.InterfacesRemoved(self.device_path(name), [DEVICE_IFACE])
+        self.bonded.discard(name)
+        self.disable(name)
         ok()
 
     def options(self, name, mtu, offset=0):
@@ -237,22 +297,52 @@ class Fake(dbus.service.Object):
             options["offset"] = dbus.UInt16(int(offset))
         return dbus.Dictionary(options, signature="sv")
 
+    def key(self, name):
+        return None if self.args.notify == "shared" else name
+
+    # gatt_ccc_write_cb() and ccc_write_cb() for the notifying characteristic.
     def cmd_subscribe(self, name, mtu):
         chrc = self.characteristic("notify")
+        if self.ccc.get(name):
+            return ok(acquired=False)
+        self.ccc[name] = True
+        if self.key(name) in self.sockets:
+            return ok(acquired=False)
 
         def acquired(fd, reply_mtu):
-            if name in self.sockets:
-                self.sockets[name].close()
-            self.sockets[name] = sock = socket.socket(fileno=fd.take())
+            self.sockets[self.key(name)] = sock = socket.socket(fileno=fd.take())
             sock.setblocking(False)
-            ok(mtu=int(reply_mtu), type=sock.type)
+            ok(acquired=True, mtu=int(reply_mtu), type=sock.type)
 
         chrc.AcquireNotify(self.options(name, mtu), dbus_interface=CHRC_IFACE,
                            reply_handler=acquired, error_handler=failed)
 
     def cmd_unsubscribe(self, name):
-        self.sockets.pop(name).close()
+        self.disable(name)
         ok()
+
+    def disable(self, name):
+        if not self.ccc.pop(name, False):
+            return
+        key = self.key(name)
+        if key in self.sockets and not any(self.key(other) == key for other in self.ccc):
+            self.sockets.pop(key).close()
+
+    # sock_io_read(): each record, read with a 512-byte buffer, to every device it concerns.
+    def pump(self):
+        for key, sock in list(self.sockets.items()):
+            while True:
+                try:
+                    record = sock.recv(512)
+                except BlockingIOError:
+                    break
+                if not record:
+                    del self.sockets[key]  # sock_hup(): the CCC values stay
+                    sock.close()
+                    break
+                for name in self.ccc:
+                    if self.key(name) == key and self.connected(name):
+                        self.inbox.setdefault(name, []).append(record.hex())
 
     def cmd_write(self, name, mtu, offset, value):
         chrc = self.characteristic("write")
@@ -262,13 +352,7 @@ class Fake(dbus.service.Object):
                         error_handler=failed)
 
     def cmd_read(self, name):
-        records = []
-        try:
-            while record := self.sockets[name].recv(65536):
-                records.append(record.hex())
-        except BlockingIOError:
-            return ok(records=records, closed=False)
-        ok(records=records, closed=True)
+        ok(records=self.inbox.pop(name, []), closed=self.key(name) not in self.sockets)
 
     def cmd_quit(self):
         ok()
@@ -278,6 +362,8 @@ class Fake(dbus.service.Object):
         words = line.split()
         if not words:
             return
+        # Records the application has written are BlueZ's before anything that follows them.
+        self.pump()
         try:
             getattr(self, "cmd_" + words[0].replace("-", "_"))(*words[1:])
         except Exception as error:  # every command answers, even a broken one
@@ -292,8 +378,12 @@ def main():
     parser.add_argument("--no-adapter", action="store_true")
     parser.add_argument("--no-advertising", action="store_true",
                         help="an adapter without LEAdvertisingManager1")
-    parser.add_argument("--register-error", metavar="TEXT",
-                        help="refuse RegisterApplication with org.bluez.Error.Failed TEXT")
+    parser.add_argument("--notify", choices=["shared", "per-device"], default="shared",
+                        help="notification sockets as in BlueZ 5.66 (shared) or later releases")
+    parser.add_argument("--register-error", metavar="NAME:TEXT",
+                        help="refuse RegisterApplication with org.bluez.Error.NAME TEXT")
+    parser.add_argument("--advertise-error", metavar="NAME:TEXT",
+                        help="refuse RegisterAdvertisement with org.bluez.Error.NAME TEXT")
     args = parser.parse_args()
 
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)

@@ -2,7 +2,9 @@
 # private system bus, with or without the fake BlueZ of tests/integration/bluez acting as the
 # phone's central.
 #
-#   bluetooth-pairing  a central pairs with the code over GATT, moves the pointer and leaves
+#   bluetooth-pairing  a bonded central pairs with the code over GATT, moves the pointer, leaves,
+#                      and is served again with its token when it comes back (the fake acts as
+#                      BlueZ 5.66: the returning phone is not announced)
 #   no-bluez           nothing owns org.bluez: Bluetooth is reported unavailable, TCP still pairs
 #
 # Everything else it uses (work, corvane_out, start_corvane, phone...) is endtoend.sh's or
@@ -121,7 +123,7 @@ scenario_bluetooth_pairing() {
     [[ $code =~ ^[0-9]{6}$ ]] || fail "no six-digit code: '$code'"
 
     log "pairing over GATT"
-    bluez_ok connect phone
+    bluez_ok connect phone bonded
     bluez_ok subscribe phone "$mtu"
     local client_id token
     client_id=$(new_client_id)
@@ -167,6 +169,20 @@ scenario_bluetooth_pairing() {
     printf '' | phone --code "$code" >"$work/phone.out"
     python3 "$here/check_reply.py" accepted --host-id "$txt_id" --no-token <"$work/phone.out" ||
         fail "TCP not admitted once the central left"
+
+    log "the bonded central comes back"
+    bluez_ok connect phone
+    bluez_ok subscribe phone "$mtu"
+    [[ $bluez_reply == *'"acquired": false'* ]] || fail "BlueZ announced the returning phone"
+    central_send phone "{\"kind\":\"hello\",\"clientID\":\"$client_id\",\"token\":\"$token\"}"$'\n'
+    central_replies phone 1 >"$work/central4.out"
+    python3 "$here/check_reply.py" accepted --host-id "$txt_id" --no-token <"$work/central4.out" ||
+        fail "the returning central was not served"
+    wait_line_count "status: Touch device connected over Bluetooth" 2
+    xdotool mousemove 100 100
+    wait_pointer 100 100
+    central_send phone '{"kind":"move","dx":10,"dy":10}'$'\n'
+    wait_pointer 110 110
 
     log "stop withdraws the service"
     command_corvane stop

@@ -1,5 +1,8 @@
+#include "app/ActivityFanOut.h"
 #include "app/LineReader.h"
 #include "app/TerminationSignals.h"
+#include "fakes/RecordingActivityLog.h"
+#include "platform/freedesktop/DesktopNotifications.h"
 #include "support/QtEventLoop.h"
 
 #include <unistd.h>
@@ -81,6 +84,60 @@ TEST(TerminationSignalsTest, BlockedSigterm_ArrivesAsCallback) {
     ASSERT_EQ(raise(SIGTERM), 0);
 
     EXPECT_TRUE(spinUntil([&] { return caught == 1; }));
+}
+
+TEST(ActivityFanOutTest, Record_ReachesEveryListener) {
+    ActivityFanOut fanOut;
+    auto first = std::make_shared<test::RecordingActivityLog>();
+    auto second = std::make_shared<test::RecordingActivityLog>();
+    fanOut.add(first);
+    fanOut.add(second);
+    const ClientActivity left{ClientEvent::left, Transport::tcp, "192.0.2.7:50412"};
+
+    fanOut.record(left);
+
+    EXPECT_EQ(first->recorded, std::vector{left});
+    EXPECT_EQ(second->recorded, std::vector{left});
+}
+
+// A pairing, a token connection and a departure are news; nothing else is. The user sees where
+// a network phone came from, without its port, and never a Bluetooth central's identifier.
+TEST(DesktopNotificationsTest, TextFor_TellsOnlyPairingConnectionAndDeparture) {
+    struct Case {
+        ClientEvent event;
+        Transport transport;
+        std::string peer;
+        std::optional<NotificationText> expected;
+    };
+    const std::string forget = ". If that was not you, choose Forget Paired Devices in Corvane.";
+    const std::vector<Case> cases{
+        {ClientEvent::pairedWithCode, Transport::tcp, "192.0.2.7:50412",
+         NotificationText{"New device paired",
+                          "A phone or tablet paired with this computer from 192.0.2.7" + forget,
+                          false}},
+        {ClientEvent::pairedWithCode, Transport::bluetooth, "3f1c2a4e-3b57-5d0e-9a51-8e2f0c7d4b19",
+         NotificationText{"New device paired",
+                          "A phone or tablet paired with this computer over Bluetooth" + forget,
+                          false}},
+        {ClientEvent::admittedWithToken, Transport::tcp, "[2001:db8::7]:50412",
+         NotificationText{"Device connected",
+                          "A paired phone or tablet connected from 2001:db8::7.", true}},
+        {ClientEvent::left, Transport::bluetooth, "3f1c2a4e-3b57-5d0e-9a51-8e2f0c7d4b19",
+         NotificationText{"Device disconnected",
+                          "The phone or tablet connected over Bluetooth has left.", true}},
+        {ClientEvent::admittedWithCode, Transport::tcp, "192.0.2.7:50412", std::nullopt},
+        {ClientEvent::rejected, Transport::tcp, "192.0.2.7:50412", std::nullopt},
+        {ClientEvent::refused, Transport::bluetooth, "3f1c2a4e", std::nullopt},
+    };
+    for (const auto& [event, transport, peer, expected] : cases) {
+        const auto text = DesktopNotifications::textFor({event, transport, peer});
+        EXPECT_EQ(text.has_value(), expected.has_value()) << static_cast<int>(event) << " " << peer;
+        if (text && expected) {
+            EXPECT_EQ(text->summary, expected->summary);
+            EXPECT_EQ(text->body, expected->body);
+            EXPECT_EQ(text->transient, expected->transient) << text->summary;
+        }
+    }
 }
 
 } // namespace

@@ -58,15 +58,26 @@ TEST_F(Lifecycle, StateReports_OtherThanPoweredOn_ReportTheirTexts) {
     EXPECT_TRUE(manager.addedServices.empty());
 }
 
-TEST_F(Lifecycle, ServiceAdded_WithError_ReportsFailureAndDoesNotAdvertise) {
+// A refused service or advertisement says why, and is tried again at the next power-on.
+TEST_F(Lifecycle, ServiceOrAdvertisingRefused_ReportsWhyUntilThePowerComesBack) {
     transport->start();
     auto& manager = factory->last();
     manager.reportState(PeripheralState::poweredOn);
 
     manager.reportServiceAdded(Error("The operation couldn't be completed."));
-
     EXPECT_EQ(statuses.back(), "Bluetooth service failed: The operation couldn't be completed.");
     EXPECT_TRUE(manager.advertisements.empty());
+
+    manager.reportState(PeripheralState::poweredOn);
+    manager.reportServiceAdded();
+    manager.reportAdvertisingStarted(Error("Maximum advertisements reached"));
+    EXPECT_EQ(statuses.back(), "Bluetooth advertising failed: Maximum advertisements reached");
+
+    manager.reportState(PeripheralState::poweredOn);
+    manager.reportServiceAdded();
+    manager.reportAdvertisingStarted();
+    EXPECT_EQ(statuses.back(), "Starting Bluetooth advertising\u2026");
+    EXPECT_EQ(manager.advertisements.size(), 2u);
 }
 
 TEST_F(Lifecycle, PowerCycle_KeepsServedCentralAndPublishesAFreshService) {

@@ -96,6 +96,26 @@ TEST_F(ReceiverBluetoothTest,
     EXPECT_TRUE(events->posted().empty());
 }
 
+TEST_F(ReceiverBluetoothTest, Activity_TakeoverEndsTcpStayAndCentralsAreNamedByIdentifier) {
+    connectAuthenticated();
+    pair("central-a");
+    subscribe("central-b");
+    write("central-b", helloWithCode(receiver->code()));
+    write("central-b", helloWithCode(receiver->code()));
+
+    const std::string peer = "192.0.2.7:50412";
+    using enum ClientEvent;
+    const std::vector<ClientActivity> expected{
+        {admittedWithCode, Transport::tcp, peer},
+        {pairedWithCode, Transport::bluetooth, "central-a"},
+        {left, Transport::tcp, peer},
+        {left, Transport::bluetooth, "central-a"},
+        {admittedWithCode, Transport::bluetooth, "central-b"},
+        {refused, Transport::bluetooth, "central-b"},
+    };
+    EXPECT_EQ(activity->recorded, expected);
+}
+
 TEST_F(ReceiverBluetoothTest, Hello_WhileTcpClientUnauthenticated_CancelsItAndDropsItsBytes) {
     auto connection = connect();
     deliver(*connection, "{\"kind\":\"hel");

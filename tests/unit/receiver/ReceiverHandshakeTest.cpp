@@ -200,5 +200,25 @@ TEST_F(ReceiverHandshakeTest, ForgetFailure_ReportsAndKeepsRunning) {
     EXPECT_EQ(receiver->status(), "Could not forget devices: No keychain is available.");
 }
 
+TEST_F(ReceiverHandshakeTest, Activity_RecordsEachDecisionAndDepartureWithThePeerButNoSecret) {
+    const std::string token = pairClient();
+    auto connection = connect();
+    auto second = connect();
+    deliver(*connection, helloWithCode(wrongCode(receiver->code())));
+    deliver(*connection, tokenHello(token));
+    drop(*connection);
+    deliver(*connect(), helloWithCode(receiver->code()));
+
+    const std::string peer = "192.0.2.7:50412";
+    using enum ClientEvent;
+    const std::vector<ClientActivity> expected{
+        {pairedWithCode, Transport::tcp, peer},    {left, Transport::tcp, peer},
+        {refused, Transport::tcp, peer},           {rejected, Transport::tcp, peer},
+        {admittedWithToken, Transport::tcp, peer}, {left, Transport::tcp, peer},
+        {admittedWithCode, Transport::tcp, peer},
+    };
+    EXPECT_EQ(activity->recorded, expected);
+}
+
 } // namespace
 } // namespace corvane::test

@@ -8,6 +8,7 @@
 #include "fakes/FakeSecretStore.h"
 #include "fakes/FakeSecureRandom.h"
 #include "fakes/FakeUserDefaults.h"
+#include "fakes/RecordingActivityLog.h"
 #include "fakes/RecordingEventSink.h"
 #include "fakes/bluetooth/FakePeripheralManager.h"
 #include "protocol/TouchMessageDecoder.h"
@@ -37,6 +38,7 @@ struct ReceiverHarness {
     std::shared_ptr<FakeSecureRandom> tokenRandom = std::make_shared<FakeSecureRandom>();
     std::shared_ptr<fakes::FakePeripheralManagerFactory> peripherals =
         std::make_shared<fakes::FakePeripheralManagerFactory>();
+    std::shared_ptr<RecordingActivityLog> activity = std::make_shared<RecordingActivityLog>();
     std::shared_ptr<TouchReceiver> receiver;
     std::vector<PublishedField> notifications;
 
@@ -56,6 +58,7 @@ struct ReceiverHarness {
             .random = codeRandom,
             .pairingStorage = PairingStorage{secrets, defaults, tokenRandom},
             .bluetooth = peripherals,
+            .activity = activity,
         };
     }
 
