@@ -32,16 +32,13 @@ CANCELLED = 1
 
 
 def plain(value):
-    if isinstance(value, (dbus.Boolean, bool)):
-        return bool(value)
     if isinstance(value, (dbus.Array, list)):
         return [plain(v) for v in value]
     if isinstance(value, (dbus.Dictionary, dict)):
         return {str(k): plain(v) for k, v in value.items()}
-    if isinstance(value, float):
-        return float(value)
-    if isinstance(value, int):
-        return int(value)
+    for kind in (float, int):
+        if isinstance(value, kind):
+            return kind(value)
     return str(value)
 
 
@@ -56,20 +53,19 @@ def element(sender):
 class Request(dbus.service.Object):
     """Answers once, after the call that made it has returned, then leaves the bus."""
 
-    def __init__(self, bus, path):
+    def __init__(self, bus, path, response, results):
         super().__init__(bus, path)
         self.path = dbus.ObjectPath(path)
+        GLib.idle_add(self.answer, dbus.UInt32(response), dbus.Dictionary(results, signature="sv"))
 
     @dbus.service.signal(REQUEST, signature="ua{sv}")
     def Response(self, response, results):
         pass
 
     def answer(self, response, results):
-        def later():
-            self.Response(dbus.UInt32(response), dbus.Dictionary(results, signature="sv"))
-            self.remove_from_connection()
-            return False
-        GLib.idle_add(later)
+        self.Response(response, results)
+        self.remove_from_connection()
+        return False
 
 
 class Session(dbus.service.Object):
@@ -108,9 +104,9 @@ class Portal(dbus.service.Object):
     def record(self, method, args):
         self.calls.append({"method": method, "args": plain(args)})
 
-    def request(self, sender, options):
+    def request(self, sender, options, response, results):
         path = f"{PATH}/request/{element(sender)}/{options['handle_token']}"
-        return Request(self.bus, path)
+        return Request(self.bus, path, response, results).path
 
     def session_for(self, handle):
         if self.session is None or self.session.path != str(handle):
@@ -131,35 +127,28 @@ class Portal(dbus.service.Object):
         self.record("CreateSession", [options])
         path = f"{PATH}/session/{element(sender)}/{options['session_handle_token']}"
         self.session = Session(self.bus, path, self)
-        request = self.request(sender, options)
-        request.answer(0, {"session_handle": dbus.ObjectPath(path)})
-        return request.path
+        return self.request(sender, options, 0, {"session_handle": dbus.ObjectPath(path)})
 
     @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}", out_signature="o",
                          sender_keyword="sender")
     def SelectDevices(self, session, options, sender):
         self.record("SelectDevices", [session, options])
         self.session_for(session).persist = options.get("persist_mode", 0) == 2
-        request = self.request(sender, options)
-        request.answer(0, {})
-        return request.path
+        return self.request(sender, options, 0, {})
 
     @dbus.service.method(REMOTE_DESKTOP, in_signature="osa{sv}", out_signature="o",
                          sender_keyword="sender")
     def Start(self, session, parent_window, options, sender):
         self.record("Start", [session, parent_window, options])
         current = self.session_for(session)
-        request = self.request(sender, options)
         if not self.grant:
-            request.answer(CANCELLED, {})
-            return request.path
+            return self.request(sender, options, CANCELLED, {})
         current.started = True
         results = {"devices": dbus.UInt32(3)}
         if current.persist and self.version >= 2:
             self.tokens += 1
             results["restore_token"] = f"token-{self.tokens}"
-        request.answer(0, results)
-        return request.path
+        return self.request(sender, options, 0, results)
 
     def notify(self, method, session, args):
         self.record(method, args)
@@ -174,10 +163,6 @@ class Portal(dbus.service.Object):
     @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}iu")
     def NotifyPointerButton(self, session, options, button, state):
         self.notify("NotifyPointerButton", session, [button, state])
-
-    @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}dd")
-    def NotifyPointerAxis(self, session, options, dx, dy):
-        self.notify("NotifyPointerAxis", session, [dx, dy])
 
     @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}ui")
     def NotifyPointerAxisDiscrete(self, session, options, axis, steps):
