@@ -130,7 +130,8 @@ void TouchReceiver::start() {
         // This call stays stopped whatever the prompt answers; a grant that the desktop reports
         // later completes the start (trustChanged).
         setStatus("Grant Accessibility access, then start the receiver.");
-        startAwaitingTrust_ = true;
+        // Unless a status observer stopped the receiver meanwhile.
+        startAwaitingTrust_ = stopCount_ == stopsBefore;
         platform_.trust->requestTrust();
         setHasAccessibility(platform_.trust->isTrusted());
         return;

@@ -13,6 +13,9 @@ const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString remoteDesktopInterface = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
+// Signals are matched by path alone: request and session paths carry our unique name and a token
+// of ours, and naming the service would make QtDBus look its owner up with a blocking call.
+const QString anySender;
 
 constexpr std::uint32_t keyboardDevice = 1;
 constexpr std::uint32_t pointerDevice = 2;
@@ -104,7 +107,7 @@ void RemoteDesktopSession::createSession() {
                         endSession();
                         return;
                     }
-                    bus_.connect(portalService, sessionHandle_, sessionInterface,
+                    bus_.connect(anySender, sessionHandle_, sessionInterface,
                                  QStringLiteral("Closed"), this, SLOT(sessionClosed(QDBusMessage)));
                     selectDevices();
                 });
@@ -194,11 +197,11 @@ void RemoteDesktopSession::callRequest(const char* method, QVariantList argument
 
 void RemoteDesktopSession::awaitResponseAt(const QString& path) {
     if (!requestPath_.isEmpty()) {
-        bus_.disconnect(portalService, requestPath_, requestInterface, QStringLiteral("Response"),
-                        this, SLOT(requestAnswered(QDBusMessage)));
+        bus_.disconnect(anySender, requestPath_, requestInterface, QStringLiteral("Response"), this,
+                        SLOT(requestAnswered(QDBusMessage)));
     }
     requestPath_ = path;
-    bus_.connect(portalService, requestPath_, requestInterface, QStringLiteral("Response"), this,
+    bus_.connect(anySender, requestPath_, requestInterface, QStringLiteral("Response"), this,
                  SLOT(requestAnswered(QDBusMessage)));
 }
 
@@ -220,7 +223,7 @@ void RemoteDesktopSession::sessionClosed(const QDBusMessage& message) {
         return;
     }
     // The portal has closed it already: nothing to close on its side.
-    bus_.disconnect(portalService, sessionHandle_, sessionInterface, QStringLiteral("Closed"), this,
+    bus_.disconnect(anySender, sessionHandle_, sessionInterface, QStringLiteral("Closed"), this,
                     SLOT(sessionClosed(QDBusMessage)));
     sessionHandle_.clear();
     endSession();
@@ -228,8 +231,8 @@ void RemoteDesktopSession::sessionClosed(const QDBusMessage& message) {
 
 void RemoteDesktopSession::forgetRequest() {
     if (!requestPath_.isEmpty()) {
-        bus_.disconnect(portalService, requestPath_, requestInterface, QStringLiteral("Response"),
-                        this, SLOT(requestAnswered(QDBusMessage)));
+        bus_.disconnect(anySender, requestPath_, requestInterface, QStringLiteral("Response"), this,
+                        SLOT(requestAnswered(QDBusMessage)));
         requestPath_.clear();
     }
     answer_ = nullptr;
@@ -239,8 +242,8 @@ void RemoteDesktopSession::endSession() {
     ++generation_;
     forgetRequest();
     if (!sessionHandle_.isEmpty()) {
-        bus_.disconnect(portalService, sessionHandle_, sessionInterface, QStringLiteral("Closed"),
-                        this, SLOT(sessionClosed(QDBusMessage)));
+        bus_.disconnect(anySender, sessionHandle_, sessionInterface, QStringLiteral("Closed"), this,
+                        SLOT(sessionClosed(QDBusMessage)));
         bus_.send(QDBusMessage::createMethodCall(portalService, sessionHandle_, sessionInterface,
                                                  QStringLiteral("Close")));
         sessionHandle_.clear();
