@@ -170,32 +170,36 @@ void RemoteDesktopSession::callRequest(const char* method, QVariantList argument
                                        QVariantMap options, Answer answer) {
     const QString token = newToken("request");
     options.insert(QStringLiteral("handle_token"), token);
+    const QString expected =
+        portalPath + QStringLiteral("/request/") + senderElement(bus_) + QLatin1Char('/') + token;
     // Subscribed before the call, so that even an immediate answer is heard.
-    awaitResponseAt(portalPath + QStringLiteral("/request/") + senderElement(bus_) +
-                    QLatin1Char('/') + token);
+    awaitResponseAt(expected);
     answer_ = std::move(answer);
     auto message = QDBusMessage::createMethodCall(portalService, portalPath, remoteDesktopInterface,
                                                   QLatin1String(method));
     arguments.append(options);
     message.setArguments(arguments);
-    calls_.watch(
-        bus_.asyncCall(message), [this, generation = generation_](const QDBusMessage& reply) {
-            if (generation != generation_) {
-                return;
-            }
-            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-                endSession();
-                return;
-            }
-            // Portals before handle_token chose their own path.
-            const QString path = handleOf(reply.arguments().constFirst());
-            if (!path.isEmpty() && path != requestPath_) {
-                awaitResponseAt(path);
-            }
-        });
+    calls_.watch(bus_.asyncCall(message), [this, expected](const QDBusMessage& reply) {
+        // The Response may be handled before this reply; then the next request is under way and
+        // this reply has nothing to add.
+        if (requestPath_ != expected) {
+            return;
+        }
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+            endSession();
+            return;
+        }
+        // Portals before handle_token chose their own path.
+        if (const QString path = handleOf(reply.arguments().constFirst()); !path.isEmpty()) {
+            awaitResponseAt(path);
+        }
+    });
 }
 
 void RemoteDesktopSession::awaitResponseAt(const QString& path) {
+    if (path == requestPath_) {
+        return;
+    }
     if (!requestPath_.isEmpty()) {
         bus_.disconnect(anySender, requestPath_, requestInterface, QStringLiteral("Response"), this,
                         SLOT(requestAnswered(QDBusMessage)));
