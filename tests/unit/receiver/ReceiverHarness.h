@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fakes/FakeAccessibilityTrust.h"
+#include "fakes/FakeClock.h"
 #include "fakes/FakeConnection.h"
 #include "fakes/FakeHostName.h"
 #include "fakes/FakeListener.h"
@@ -33,6 +34,7 @@ struct ReceiverHarness {
     std::shared_ptr<FakeMainThread> mainThread = std::make_shared<FakeMainThread>();
     std::shared_ptr<FakeHostName> hostName = std::make_shared<FakeHostName>();
     std::shared_ptr<FakeSecureRandom> codeRandom = std::make_shared<FakeSecureRandom>();
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
     std::shared_ptr<FakeUserDefaults> defaults = std::make_shared<FakeUserDefaults>();
     std::shared_ptr<FakeSecureRandom> tokenRandom = std::make_shared<FakeSecureRandom>();
@@ -56,6 +58,7 @@ struct ReceiverHarness {
             .mainThread = mainThread,
             .hostName = hostName,
             .random = codeRandom,
+            .clock = clock,
             .pairingStorage = PairingStorage{secrets, defaults, tokenRandom},
             .bluetooth = peripherals,
             .activity = activity,
@@ -104,6 +107,9 @@ struct ReceiverHarness {
         connection.reportState(ConnectionState::cancelled);
         run();
     }
+
+    // A six-digit code that is not the current one.
+    std::string wrongCode() const { return receiver->code() == "000000" ? "000001" : "000000"; }
 
     std::string helloWithCode(const std::string& code) const {
         return R"({"kind":"hello","code":")" + code + "\"}\n";
