@@ -1,7 +1,9 @@
 #include "platform/secrets/FileSecretStore.h"
 
 #include "TempFolder.h"
+#include "fakes/FakeSecretStore.h"
 #include "platform/secrets/SecretStoreFactory.h"
+#include "platform/secrets/SecretStoreSet.h"
 #include "platform/system/QSettingsDefaults.h"
 #include "platform/system/SodiumRandom.h"
 
@@ -201,11 +203,17 @@ TEST(SecretStoreFactoryTest, Choice_FileAutoWithoutBusAndUnknown) {
                                   ("unix:path=" + (temp.path() / "no-bus").string()).c_str());
 
     for (const char* choice : {"file", "auto", ""}) {
-        const auto store = makeSecretStore(choice);
-        ASSERT_TRUE(store.has_value()) << choice << ": " << store.error().description();
-        const auto* file = dynamic_cast<FileSecretStore*>(store->get());
+        const auto chosen = makeSecretStore(choice);
+        ASSERT_TRUE(chosen.has_value()) << choice << ": " << chosen.error().description();
+        const auto* set = dynamic_cast<SecretStoreSet*>(chosen->store.get());
+        ASSERT_NE(set, nullptr) << choice;
+        const auto* file = dynamic_cast<FileSecretStore*>(set->inUse().get());
         ASSERT_NE(file, nullptr) << choice;
         EXPECT_EQ(file->folder(), temp.path() / "corvane");
+        // Only the fallback the user did not ask for is announced, with where the files are.
+        EXPECT_EQ(chosen->notice.find(file->folder().string()) != std::string::npos,
+                  choice != std::string_view("file"))
+            << choice << ": " << chosen->notice;
     }
     const auto unknown = makeSecretStore("keychain");
     ASSERT_FALSE(unknown.has_value());
@@ -213,6 +221,41 @@ TEST(SecretStoreFactoryTest, Choice_FileAutoWithoutBusAndUnknown) {
 
     const EnvironmentVariable choice("CORVANE_SECRETS", "File");
     EXPECT_FALSE(makeSecretStore().has_value());
+}
+
+TEST_F(FileSecretStoreTest, StoreSet_ForgetReachesBoth_AnUnreachableKeyringIsToldAtItsNextUse) {
+    const auto keyring = std::make_shared<test::FakeSecretStore>();
+    const auto files = std::make_shared<FileSecretStore>(folder);
+    const auto inKeyring = [&] { return keyring->item(item.service, item.account); };
+    keyring->items[{item.service, item.account}] = "tokens of a desktop session";
+    ASSERT_EQ(files->add(item, "tokens of a console session"), SecretStatus::success);
+
+    // A console: files in use, no keyring running. Forgetting succeeds and leaves a note.
+    keyring->removeStatus = 1;
+    SecretStoreSet console(keyring, files, SecretStoreSet::InUse::files);
+    EXPECT_EQ(console.remove(item), SecretStatus::success);
+    EXPECT_EQ(files->copyMatching(item).status, SecretStatus::itemNotFound);
+    ASSERT_TRUE(inKeyring());
+
+    // The next desktop login removes the keyring's item before anything is read, once.
+    keyring->removeStatus.reset();
+    SecretStoreSet desktop(keyring, files, SecretStoreSet::InUse::keyring);
+    EXPECT_EQ(desktop.copyMatching(item).status, SecretStatus::itemNotFound);
+    EXPECT_FALSE(inKeyring());
+    ASSERT_EQ(desktop.add(item, "paired later"), SecretStatus::success);
+    EXPECT_EQ(desktop.copyMatching(item).data, "paired later");
+
+    // With the keyring in use, forgetting removes a file left from an earlier fallback too.
+    ASSERT_EQ(files->add(item, "left behind"), SecretStatus::success);
+    EXPECT_EQ(desktop.remove(item), SecretStatus::success);
+    EXPECT_FALSE(inKeyring());
+    EXPECT_EQ(files->copyMatching(item).status, SecretStatus::itemNotFound);
+
+    // Statuses of the two stores overlap; a failure is described by the store it came from.
+    keyring->removeStatus = EACCES;
+    keyring->messages[EACCES] = "The keyring said no";
+    EXPECT_EQ(desktop.remove(item), EACCES);
+    EXPECT_EQ(desktop.errorMessage(EACCES), "The keyring said no");
 }
 
 TEST(SecretStoreFactoryTest, DefaultFolder_FallsBackToHome) {
