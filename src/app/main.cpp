@@ -6,11 +6,13 @@
 #include "app/NoInput.h"
 #include "app/TerminationSignals.h"
 #include "app/WindowModuleLoader.h"
+#include "platform/qt/QtClock.h"
 #include "platform/qt/QtListenerFactory.h"
 #include "platform/qt/QtMainThread.h"
 #include "platform/qt/SystemHostName.h"
 #include "platform/secrets/SecretStoreFactory.h"
 #include "platform/system/QSettingsDefaults.h"
+#include "platform/system/SecurityLog.h"
 #include "platform/system/SodiumRandom.h"
 #include "receiver/TouchReceiver.h"
 
@@ -159,10 +161,13 @@ std::expected<Wiring, Error> wireReceiver() {
         .mainThread = mainThread,
         .hostName = std::make_shared<SystemHostName>(),
         .random = random,
-        .pairingStorage = {.secrets = *secrets,
+        .clock = std::make_shared<QtClock>(),
+        .pairingStorage = {.secrets = secrets->store,
                            .defaults = std::make_shared<QSettingsDefaults>(),
                            .random = random},
         .bluetooth = makeBluetooth(),
+        .activity = std::make_shared<SecurityLog>(),
+        .storageStatus = secrets->notice,
     };
     return Wiring{TouchReceiver::create(std::move(platform)), input->trust};
 }
