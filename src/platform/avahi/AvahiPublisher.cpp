@@ -37,10 +37,6 @@ StringList txtRecord(const AdvertisedService& service) {
     return StringList(list);
 }
 
-const char* clientError(AvahiClient* client) {
-    return avahi_strerror(avahi_client_errno(client));
-}
-
 Error daemonNotRunning() {
     return Error("avahi-daemon is not running");
 }
@@ -95,7 +91,6 @@ void AvahiPublisher::connectClient() {
     client_ = avahi_client_new(poll_.api(), AVAHI_CLIENT_NO_FAIL, &AvahiPublisher::clientCallback,
                                this, &error);
     if (client_ == nullptr) {
-        qWarning("DNS-SD unavailable (%s); trying again shortly", avahi_strerror(error));
         reportFailure("avahi-daemon cannot be reached", error);
         scheduleReconnect(retryDelay);
     }
@@ -110,7 +105,12 @@ void AvahiPublisher::report(std::optional<Error> problem) {
 }
 
 void AvahiPublisher::reportFailure(const std::string& what, int error) {
-    daemonProblem_ = Error(what + " (" + avahi_strerror(error) + ")");
+    Error problem(what + " (" + avahi_strerror(error) + ")");
+    // Each retry meets the same failure again: the log hears of it once.
+    if (problem != daemonProblem_) {
+        qWarning("DNS-SD: %s; trying again shortly", problem.description().c_str());
+    }
+    daemonProblem_ = std::move(problem);
     report(daemonProblem_);
 }
 
@@ -158,7 +158,6 @@ void AvahiPublisher::onClientState(AvahiClient* client, AvahiClientState state) 
             report(daemonProblem_);
             scheduleReconnect(std::chrono::milliseconds(0));
         } else {
-            qWarning("DNS-SD client failed: %s", clientError(client));
             reportFailure("avahi-daemon failed", avahi_client_errno(client));
             scheduleReconnect(retryDelay);
         }

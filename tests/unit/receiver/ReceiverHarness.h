@@ -41,6 +41,7 @@ struct ReceiverHarness {
     std::shared_ptr<fakes::FakePeripheralManagerFactory> peripherals =
         std::make_shared<fakes::FakePeripheralManagerFactory>();
     std::shared_ptr<RecordingActivityLog> activity = std::make_shared<RecordingActivityLog>();
+    std::string storageStatus;
     std::shared_ptr<TouchReceiver> receiver;
     std::vector<PublishedField> notifications;
 
@@ -62,6 +63,7 @@ struct ReceiverHarness {
             .pairingStorage = PairingStorage{secrets, defaults, tokenRandom},
             .bluetooth = peripherals,
             .activity = activity,
+            .storageStatus = storageStatus,
         };
     }
 
