@@ -152,7 +152,6 @@ void TouchReceiver::start() {
     }
     auto code = newPairingCode();
     if (!code) {
-        pairedClients_.reset();
         setStatus(codeUnavailableText);
         return;
     }

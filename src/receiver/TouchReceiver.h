@@ -84,7 +84,8 @@ public:
     const std::string& storageStatus() const;
     void setHasAccessibility(bool value);
 
-    // Called after every assignment to a published field, even of an equal value.
+    // Called after every assignment to a published field, even of an equal value; the pairing,
+    // publishing and storage statuses are assigned only when they change.
     ObserverId addObserver(Observer observer);
     void removeObserver(ObserverId id);
 

@@ -84,8 +84,8 @@ TouchReceiver::acceptHello(const TouchMessage& hello) {
 // Only wrong codes spend the budget, so a user pairing phone after phone is never held up.
 std::optional<ClientEvent> TouchReceiver::compareCode(const std::string& code) {
     const Clock::Duration now = platform_.clock->now();
+    // The pause was published when the last allowance went, and ends with the wake-up.
     if (!budget_.allows(now)) {
-        updatePairingStatus();
         return ClientEvent::budgetSpent;
     }
     if (code != code_) {

@@ -5,7 +5,9 @@
 #include "platform/secrets/SecretStoreFactory.h"
 #include "platform/secrets/SecretStoreSet.h"
 #include "platform/system/QSettingsDefaults.h"
+#include "platform/system/SecurityLog.h"
 #include "platform/system/SodiumRandom.h"
+#include "support/QtEventLoop.h"
 
 #include <sys/stat.h>
 
@@ -279,6 +281,41 @@ TEST(QSettingsDefaultsTest, Strings_PersistUnderXdgConfigHome) {
     const QSettingsDefaults reopened;
     EXPECT_EQ(reopened.string("corvaneHostID"), "ABCDEF01-2345-6789-ABCD-EF0123456789");
     EXPECT_EQ(reopened.string("other"), "caf\xc3\xa9");
+}
+
+std::vector<std::string> securityLines;
+
+void keepSecurityLines(QtMsgType, const QMessageLogContext& context, const QString& message) {
+    if (std::string_view(context.category) == "corvane.security") {
+        securityLines.push_back(message.toStdString());
+    }
+}
+
+TEST(SecurityLogTest, Outcomes_NameThePeer_RunsFromOneHostAreCountedNotRepeated) {
+    test::qtApplication();
+    securityLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepSecurityLines);
+    {
+        SecurityLog log;
+        for (const char* peer : {"192.0.2.7:50001", "192.0.2.7:50002", "192.0.2.7:50003"}) {
+            log.record({ClientEvent::rejected, Transport::tcp, peer});
+        }
+        log.record({ClientEvent::pairedWithCode, Transport::tcp, "[2001:db8::7]:50004"});
+        log.record({ClientEvent::budgetSpent, Transport::bluetooth, "central-a"});
+        log.record({ClientEvent::budgetSpent, Transport::bluetooth, "central-a"});
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(securityLines,
+              (std::vector<std::string>{
+                  "TCP 192.0.2.7:50001 rejected: no right code or token",
+                  "TCP 192.0.2.7 rejected: no right code or token: 2 more time(s), the last from "
+                  "192.0.2.7:50003",
+                  "TCP [2001:db8::7]:50004 paired with the code",
+                  "Bluetooth central central-a rejected unread: too many wrong codes, pairing by "
+                  "code is paused",
+                  "Bluetooth central central-a rejected unread: too many wrong codes, pairing by "
+                  "code is paused: 1 more time(s), the last from central-a",
+              }));
 }
 
 TEST(SodiumRandomTest, Fill_GivesFreshBytesEveryCall) {

@@ -211,6 +211,8 @@ TEST_F(ReceiverBluetoothTest, Budget_WrongCodesOverBothTransports_PauseCodesNeve
     // The right code is not even compared now: rejected like a wrong one, a try on TCP too.
     const std::string code = receiver->code();
     write(centralB, helloWithCode(code));
+    EXPECT_EQ(activity->recorded.back(),
+              (ClientActivity{ClientEvent::budgetSpent, Transport::bluetooth, centralB}));
     auto tcp = connect();
     deliver(*tcp, helloWithCode(code) + helloWithCode(code) + helloWithCode(code));
     EXPECT_EQ(tcp->sent(), std::vector<Bytes>(3, "{\"kind\":\"rejected\"}\n"));
