@@ -225,32 +225,15 @@ TEST(SecretStoreFactoryTest, Choice_FileAutoWithoutBusAndUnknown) {
     EXPECT_FALSE(makeSecretStore().has_value());
 }
 
-TEST_F(FileSecretStoreTest, StoreSet_ForgetReachesBoth_AnUnreachableKeyringIsToldAtItsNextUse) {
+// The fault scenario file-fallback-forget covers the console's forget and the note it leaves.
+TEST_F(FileSecretStoreTest, StoreSet_KeyringInUse_ForgetRemovesALeftoverFileAndNamesWhoFailed) {
     const auto keyring = std::make_shared<test::FakeSecretStore>();
     const auto files = std::make_shared<FileSecretStore>(folder);
-    const auto inKeyring = [&] { return keyring->item(item.service, item.account); };
-    keyring->items[{item.service, item.account}] = "tokens of a desktop session";
-    ASSERT_EQ(files->add(item, "tokens of a console session"), SecretStatus::success);
-
-    // A console: files in use, no keyring running. Forgetting succeeds and leaves a note.
-    keyring->removeStatus = 1;
-    SecretStoreSet console(keyring, files, SecretStoreSet::InUse::files);
-    EXPECT_EQ(console.remove(item), SecretStatus::success);
-    EXPECT_EQ(files->copyMatching(item).status, SecretStatus::itemNotFound);
-    ASSERT_TRUE(inKeyring());
-
-    // The next desktop login removes the keyring's item before anything is read, once.
-    keyring->removeStatus.reset();
     SecretStoreSet desktop(keyring, files, SecretStoreSet::InUse::keyring);
-    EXPECT_EQ(desktop.copyMatching(item).status, SecretStatus::itemNotFound);
-    EXPECT_FALSE(inKeyring());
-    ASSERT_EQ(desktop.add(item, "paired later"), SecretStatus::success);
-    EXPECT_EQ(desktop.copyMatching(item).data, "paired later");
-
-    // With the keyring in use, forgetting removes a file left from an earlier fallback too.
-    ASSERT_EQ(files->add(item, "left behind"), SecretStatus::success);
+    ASSERT_EQ(desktop.add(item, "paired"), SecretStatus::success);
+    ASSERT_EQ(files->add(item, "left behind by a fallback"), SecretStatus::success);
     EXPECT_EQ(desktop.remove(item), SecretStatus::success);
-    EXPECT_FALSE(inKeyring());
+    EXPECT_FALSE(keyring->item(item.service, item.account));
     EXPECT_EQ(files->copyMatching(item).status, SecretStatus::itemNotFound);
 
     // Statuses of the two stores overlap; a failure is described by the store it came from.
