@@ -20,6 +20,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   xvfb xdotool xinput x11-utils x11-xkb-utils avahi-daemon avahi-utils dbus dbus-x11 gnome-keyring
   libsecret-tools iproute2 util-linux procps python3 python3-dbus python3-gi
+  # the keyring's unlock prompt and gdbus, which the keyring-locked fault scenario drives
+  gcr libglib2.0-bin
   # window screenshots and desktop-file checks
   imagemagick appstream desktop-file-utils
   # the installed manual page, user unit and firewall rules, and closing a window as a

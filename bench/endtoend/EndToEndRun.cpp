@@ -8,6 +8,7 @@
 #include "fakes/FakeHostName.h"
 #include "fakes/FakeSecretStore.h"
 #include "fakes/FakeUserDefaults.h"
+#include "platform/qt/QtClock.h"
 #include "platform/qt/QtMainThread.h"
 #include "platform/system/SodiumRandom.h"
 #include "receiver/TouchReceiver.h"
@@ -82,6 +83,7 @@ std::shared_ptr<TouchReceiver> makeReceiver(std::shared_ptr<ListenerFactory> lis
         .mainThread = std::move(mainThread),
         .hostName = std::make_shared<test::FakeHostName>("Benchmark"),
         .random = random,
+        .clock = std::make_shared<QtClock>(),
         .pairingStorage = {std::make_shared<test::FakeSecretStore>(),
                            std::make_shared<test::FakeUserDefaults>(), random},
     });

@@ -3,6 +3,7 @@
 // and checks its invariants after every step.
 
 #include "fakes/FakeAccessibilityTrust.h"
+#include "fakes/FakeClock.h"
 #include "fakes/FakeConnection.h"
 #include "fakes/FakeHostName.h"
 #include "fakes/FakeListener.h"
@@ -70,6 +71,7 @@ public:
             .mainThread = mainThread_,
             .hostName = std::make_shared<FakeHostName>(),
             .random = std::make_shared<FakeSecureRandom>(),
+            .clock = std::make_shared<FakeClock>(),
             .pairingStorage = PairingStorage{secrets_, std::make_shared<FakeUserDefaults>(),
                                              std::make_shared<FakeSecureRandom>()},
             .bluetooth = peripherals_,

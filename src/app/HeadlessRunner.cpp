@@ -7,9 +7,10 @@ namespace corvane {
 
 namespace {
 
-constexpr std::array allFields{PublishedField::status, PublishedField::code,
-                               PublishedField::isRunning, PublishedField::hasAccessibility,
-                               PublishedField::bluetoothStatus};
+constexpr std::array allFields{PublishedField::status,           PublishedField::code,
+                               PublishedField::isRunning,        PublishedField::hasAccessibility,
+                               PublishedField::bluetoothStatus,  PublishedField::pairingStatus,
+                               PublishedField::publishingStatus, PublishedField::storageStatus};
 
 std::string_view labelOf(PublishedField field) {
     switch (field) {
@@ -23,6 +24,12 @@ std::string_view labelOf(PublishedField field) {
         return "accessibility";
     case PublishedField::bluetoothStatus:
         return "bluetooth";
+    case PublishedField::pairingStatus:
+        return "pairing";
+    case PublishedField::publishingStatus:
+        return "publishing";
+    case PublishedField::storageStatus:
+        return "storage";
     }
     return "unknown";
 }
@@ -116,6 +123,12 @@ std::string HeadlessRunner::valueOf(PublishedField field) const {
         return receiver_->hasAccessibility() ? "true" : "false";
     case PublishedField::bluetoothStatus:
         return oneLine(receiver_->bluetoothStatus());
+    case PublishedField::pairingStatus:
+        return oneLine(receiver_->pairingStatus());
+    case PublishedField::publishingStatus:
+        return oneLine(receiver_->publishingStatus());
+    case PublishedField::storageStatus:
+        return oneLine(receiver_->storageStatus());
     }
     return {};
 }

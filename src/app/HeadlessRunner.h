@@ -41,7 +41,7 @@ private:
     std::function<void(int)> exit_;
     TouchReceiver::ObserverId observer_ = 0;
     // The last line printed per field; a repeated assignment of the same value prints nothing.
-    std::array<std::string, 5> printed_;
+    std::array<std::string, 8> printed_;
     bool exiting_ = false;
 };
 

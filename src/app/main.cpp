@@ -8,11 +8,13 @@
 #include "app/TerminationSignals.h"
 #include "app/WindowModuleLoader.h"
 #include "platform/freedesktop/DesktopNotifications.h"
+#include "platform/qt/QtClock.h"
 #include "platform/qt/QtListenerFactory.h"
 #include "platform/qt/QtMainThread.h"
 #include "platform/qt/SystemHostName.h"
 #include "platform/secrets/SecretStoreFactory.h"
 #include "platform/system/QSettingsDefaults.h"
+#include "platform/system/SecurityLog.h"
 #include "platform/system/SodiumRandom.h"
 #include "receiver/TouchReceiver.h"
 
@@ -59,9 +61,11 @@ std::string_view environment(const char* name) {
     return value != nullptr ? std::string_view(value) : std::string_view();
 }
 
-// Everyone who hears how phones come and go: desktop notifications while a session bus is there.
+// Everyone who hears how phones come and go: the security log, and desktop notifications while a
+// session bus is there.
 std::shared_ptr<ClientActivityLog> makeActivityLog() {
     auto listeners = std::make_shared<ActivityFanOut>();
+    listeners->add(std::make_shared<SecurityLog>());
     if (QDBusConnection bus = QDBusConnection::sessionBus(); bus.isConnected()) {
         listeners->add(std::make_shared<DesktopNotifications>(bus));
     }
@@ -88,11 +92,13 @@ std::expected<Wiring, Error> wireReceiver() {
         .mainThread = mainThread,
         .hostName = std::make_shared<SystemHostName>(),
         .random = random,
-        .pairingStorage = {.secrets = *secrets,
+        .clock = std::make_shared<QtClock>(),
+        .pairingStorage = {.secrets = secrets->store,
                            .defaults = std::make_shared<QSettingsDefaults>(),
                            .random = random},
         .bluetooth = makeBluetooth(),
         .activity = makeActivityLog(),
+        .storageStatus = secrets->notice,
     };
     return Wiring{TouchReceiver::create(std::move(platform)), *input};
 }

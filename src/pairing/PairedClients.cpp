@@ -20,6 +20,10 @@ Error pairingError(PairingError error) {
     return Error(std::string(description(error)));
 }
 
+Error storageNotSetUp() {
+    return Error("Pairing storage is not set up");
+}
+
 // A stored ID that isn't a UUID is replaced; a valid one is kept verbatim, letter case included.
 std::string loadOrCreateHostID(UserDefaults& defaults) {
     std::optional<std::string> stored = defaults.string(PairedClients::hostIDKey);
@@ -49,7 +53,7 @@ PairedClients::PairedClients(PairingStorage storage, std::string hostID, TokenMa
 
 std::expected<PairedClients, Error> PairedClients::create(PairingStorage storage) {
     if (!storage.secrets || !storage.defaults || !storage.random) {
-        return std::unexpected(Error("Pairing storage is not set up"));
+        return std::unexpected(storageNotSetUp());
     }
     // The host ID is stored before the keychain is read, so it persists even if that read fails.
     std::string hostID = loadOrCreateHostID(*storage.defaults);
@@ -112,11 +116,22 @@ bool PairedClients::accepts(std::string_view clientID, std::string_view token) c
 }
 
 std::expected<void, Error> PairedClients::forgetAll() {
-    const auto deleted = keychain_.deleteItem(serviceIdentifier, tokensAccount);
+    auto forgotten = forgetStored(storage_);
+    if (forgotten) {
+        tokens_.clear();
+    }
+    return forgotten;
+}
+
+std::expected<void, Error> PairedClients::forgetStored(const PairingStorage& storage) {
+    if (!storage.secrets) {
+        return std::unexpected(storageNotSetUp());
+    }
+    const auto deleted =
+        PairingKeychain(storage.secrets).deleteItem(serviceIdentifier, tokensAccount);
     if (!deleted) {
         return std::unexpected(Error(deleted.error()));
     }
-    tokens_.clear();
     return {};
 }
 

@@ -50,6 +50,10 @@ public:
     // Deletes every stored token; the host ID stays.
     std::expected<void, Error> forgetAll();
 
+    // Deletes the stored tokens without reading them, so an item that cannot be decoded can
+    // still be forgotten.
+    static std::expected<void, Error> forgetStored(const PairingStorage& storage);
+
 private:
     PairedClients(PairingStorage storage, std::string hostID,
                   std::map<std::string, std::string, std::less<>> tokens);

@@ -18,6 +18,9 @@ enum class ClientEvent {
     admittedWithToken,
     // A hello that was not accepted.
     rejected,
+    // A hello with a code that was not compared, because too many wrong codes came before it;
+    // answered like a wrong code.
+    budgetSpent,
     // An admitted phone's stay ended, whatever ended it.
     left,
 };

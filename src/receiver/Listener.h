@@ -28,6 +28,8 @@ class Listener {
 public:
     using StateHandler = std::function<void(ListenerState, std::optional<Error>)>;
     using NewConnectionHandler = std::function<void(std::shared_ptr<Connection>)>;
+    // Nothing while the service is advertised (or not yet asked to be), else why it is not.
+    using AdvertisingHandler = std::function<void(std::optional<Error>)>;
 
     virtual ~Listener() = default;
 
@@ -37,6 +39,8 @@ public:
     virtual void setStateHandler(StateHandler handler) = 0;
     // Receives each new connection, not yet started.
     virtual void setNewConnectionHandler(NewConnectionHandler handler) = 0;
+    // Receives every change of the advertisement while started; accepting goes on either way.
+    virtual void setAdvertisingHandler(AdvertisingHandler handler) = 0;
     // Begins accepting and advertising; the first state report arrives after this returns.
     virtual void start() = 0;
     // Stops accepting and advertising.

@@ -15,6 +15,12 @@ constexpr std::uint32_t codeRange = 1'000'000;
 // so that every code is equally likely.
 constexpr std::uint64_t unbiasedDrawLimit =
     (std::uint64_t{1} << 32) - ((std::uint64_t{1} << 32) % codeRange);
+// A redraw is needed once in 4,300 draws; a source that keeps landing above the limit is broken.
+constexpr int maximumDraws = 16;
+
+constexpr const char* codeUnavailableText =
+    "Could not draw a pairing code: Secure random data is unavailable";
+constexpr const char* notAdvertisedPrefix = "Phones cannot find this computer: ";
 
 } // namespace
 
@@ -30,7 +36,7 @@ std::shared_ptr<TouchReceiver> TouchReceiver::create(ReceiverPlatform platform) 
 
 TouchReceiver::TouchReceiver(ConstructionKey, ReceiverPlatform platform)
     : platform_(std::move(platform)), hasAccessibility_(platform_.trust->isTrusted()),
-      injector_(platform_.events) {}
+      storageStatus_(platform_.storageStatus), injector_(platform_.events) {}
 
 TouchReceiver::~TouchReceiver() {
     releaseInputState();
@@ -50,6 +56,15 @@ bool TouchReceiver::hasAccessibility() const {
 }
 const std::string& TouchReceiver::bluetoothStatus() const {
     return bluetoothStatus_;
+}
+const std::string& TouchReceiver::pairingStatus() const {
+    return pairingStatus_;
+}
+const std::string& TouchReceiver::publishingStatus() const {
+    return publishingStatus_;
+}
+const std::string& TouchReceiver::storageStatus() const {
+    return storageStatus_;
 }
 
 void TouchReceiver::setHasAccessibility(bool value) {
@@ -98,7 +113,17 @@ void TouchReceiver::setStatus(std::string value) {
 }
 
 void TouchReceiver::setCode(std::string value) {
+    // A new code has met no guesses yet.
+    wrongGuesses_ = 0;
     publish(code_, std::move(value), PublishedField::code);
+}
+
+// These fields change with every hello of a guessing client or every daemon hiccup; observers
+// hear only of real changes.
+void TouchReceiver::publishIfChanged(std::string& field, std::string value, PublishedField which) {
+    if (field != value) {
+        publish(field, std::move(value), which);
+    }
 }
 
 void TouchReceiver::postToMain(std::function<void(TouchReceiver&)> work) {
@@ -139,7 +164,12 @@ void TouchReceiver::start() {
     if (!createRegistry()) {
         return;
     }
-    setCode(newPairingCode());
+    auto code = newPairingCode();
+    if (!code) {
+        setStatus(codeUnavailableText);
+        return;
+    }
+    setCode(std::move(*code));
     if (interrupted()) {
         return;
     }
@@ -193,6 +223,7 @@ void TouchReceiver::stop() {
     publish(isRunning_, false, PublishedField::isRunning);
     setStatus("Stopped");
     publish(bluetoothStatus_, "Bluetooth stopped", PublishedField::bluetoothStatus);
+    publishIfChanged(publishingStatus_, "", PublishedField::publishingStatus);
 }
 
 void TouchReceiver::applyInput(const TouchMessage& message) {
@@ -215,6 +246,14 @@ void TouchReceiver::installListenerHandlers(const std::shared_ptr<Listener>& lis
             if (const auto self = weak.lock()) {
                 self->postToMain([source, connection](TouchReceiver& receiver) {
                     receiver.handleNewConnection(source.lock(), connection);
+                });
+            }
+        });
+    listener->setAdvertisingHandler(
+        [weak = weak_from_this(), source](std::optional<Error> problem) {
+            if (const auto self = weak.lock()) {
+                self->postToMain([source, problem = std::move(problem)](TouchReceiver& receiver) {
+                    receiver.handleAdvertising(source.lock(), problem);
                 });
             }
         });
@@ -251,25 +290,48 @@ void TouchReceiver::handleNewConnection(const std::shared_ptr<Listener>& source,
     accept(std::move(connection));
 }
 
-std::string TouchReceiver::newPairingCode() {
-    std::uint32_t draw = 0;
-    for (;;) {
-        std::array<std::uint8_t, sizeof draw> bytes{};
+void TouchReceiver::handleAdvertising(const std::shared_ptr<Listener>& source,
+                                      const std::optional<Error>& problem) {
+    if (!source || source != listener_) {
+        return;
+    }
+    publishIfChanged(publishingStatus_,
+                     problem ? notAdvertisedPrefix + problem->description() : std::string(),
+                     PublishedField::publishingStatus);
+}
+
+std::optional<std::string> TouchReceiver::newPairingCode() {
+    for (int attempt = 0; attempt < maximumDraws; ++attempt) {
+        std::array<std::uint8_t, sizeof(std::uint32_t)> bytes{};
+        // A source that failed once is not asked again in a loop: the failure is the answer.
         if (!platform_.random->fill(bytes)) {
+            return std::nullopt;
+        }
+        const std::uint32_t draw = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+                                   std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+        if (draw >= unbiasedDrawLimit) {
             continue;
         }
-        draw = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-               std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
-        if (draw < unbiasedDrawLimit) {
-            break;
+        // Six digits, leading zeros kept.
+        std::string code(6, '0');
+        for (std::uint32_t value = draw % codeRange, at = 6; value != 0; value /= 10) {
+            code[--at] = static_cast<char>('0' + value % 10);
         }
+        return code;
     }
-    // Six digits, leading zeros kept.
-    std::string code(6, '0');
-    for (std::uint32_t value = draw % codeRange, at = 6; value != 0; value /= 10) {
-        code[--at] = static_cast<char>('0' + value % 10);
+    return std::nullopt;
+}
+
+bool TouchReceiver::drawNewCode() {
+    auto code = newPairingCode();
+    if (!code) {
+        // The old code has been shown and guessed at; going on with it would undo the limits.
+        stop();
+        setStatus(codeUnavailableText);
+        return false;
     }
-    return code;
+    setCode(std::move(*code));
+    return true;
 }
 
 void TouchReceiver::releaseHeldButton() {

@@ -12,12 +12,15 @@
 #include "protocol/TouchMessage.h"
 #include "protocol/TouchMessageDecoder.h"
 #include "receiver/ClientActivity.h"
+#include "receiver/Clock.h"
 #include "receiver/HostName.h"
 #include "receiver/Listener.h"
 #include "receiver/MainThread.h"
+#include "receiver/PairingBudget.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,16 +39,29 @@ struct ReceiverPlatform {
     std::shared_ptr<MainThread> mainThread;
     std::shared_ptr<HostName> hostName;
     std::shared_ptr<SecureRandom> random;
+    std::shared_ptr<Clock> clock;
     PairingStorage pairingStorage;
     // Null in a build without a Bluetooth stack: the receiver then runs on TCP alone. Defaulted
     // so that a platform spelled out without it still builds warning-free.
     std::shared_ptr<PeripheralManagerFactory> bluetooth = nullptr;
     // Told of every admission decision and departure; null when nobody listens.
     std::shared_ptr<ClientActivityLog> activity = nullptr;
+    // What the user should know about where pairings are kept (a store chosen for want of
+    // another); empty when there is nothing to say.
+    std::string storageStatus = {};
 };
 
 // The state the window shows; observers learn which field was just assigned.
-enum class PublishedField { status, code, isRunning, hasAccessibility, bluetoothStatus };
+enum class PublishedField {
+    status,
+    code,
+    isRunning,
+    hasAccessibility,
+    bluetoothStatus,
+    pairingStatus,
+    publishingStatus,
+    storageStatus,
+};
 
 class TouchReceiver : public std::enable_shared_from_this<TouchReceiver> {
 public:
@@ -60,9 +76,16 @@ public:
     bool isRunning() const;
     bool hasAccessibility() const;
     const std::string& bluetoothStatus() const;
+    // Why a right code would not be heard now (too many wrong ones); empty while it would.
+    const std::string& pairingStatus() const;
+    // Why phones cannot find this computer on the network; empty while they can, or stopped.
+    const std::string& publishingStatus() const;
+    // The platform's word on where pairings are kept; empty when there is nothing to say.
+    const std::string& storageStatus() const;
     void setHasAccessibility(bool value);
 
-    // Called after every assignment to a published field, even of an equal value.
+    // Called after every assignment to a published field, even of an equal value; the pairing,
+    // publishing and storage statuses are assigned only when they change.
     ObserverId addObserver(Observer observer);
     void removeObserver(ObserverId id);
 
@@ -110,6 +133,7 @@ private:
     void notify(PublishedField which);
     void setStatus(std::string value);
     void setCode(std::string value);
+    void publishIfChanged(std::string& field, std::string value, PublishedField which);
 
     // Lifecycle
     bool createRegistry();
@@ -119,7 +143,11 @@ private:
                              const std::optional<Error>& error);
     void handleNewConnection(const std::shared_ptr<Listener>& source,
                              std::shared_ptr<Connection> connection);
-    std::string newPairingCode();
+    void handleAdvertising(const std::shared_ptr<Listener>& source,
+                           const std::optional<Error>& problem);
+    std::optional<std::string> newPairingCode();
+    // Replaces the code while running; without a fresh code the receiver stops and says why.
+    bool drawNewCode();
     void releaseHeldButton();
     // The phone's held button and modifier keys, let go when the slot changes hands or ends.
     void releaseInputState();
@@ -154,8 +182,14 @@ private:
         TouchMessage reply;
         ClientEvent event;
     };
-    std::optional<Admission> acceptHello(const TouchMessage& hello);
+    // The admission, or why the hello was turned away (rejected or budgetSpent).
+    std::expected<Admission, ClientEvent> acceptHello(const TouchMessage& hello);
+    // Why `code` is not let in (wrong, or not compared now), or nothing when it is the code.
+    std::optional<ClientEvent> compareCode(const std::string& code);
     Admission admission(ClientEvent event, std::optional<std::string> token) const;
+    // A code that has met three wrong guesses is replaced, whichever transport they came over.
+    void retireGuessedCode();
+    void updatePairingStatus();
 
     // Activity
     void record(ClientEvent event, Transport transport, std::string peer);
@@ -171,6 +205,9 @@ private:
     bool isRunning_ = false;
     bool hasAccessibility_ = false;
     std::string bluetoothStatus_ = "Bluetooth stopped";
+    std::string pairingStatus_;
+    std::string publishingStatus_;
+    std::string storageStatus_;
 
     std::shared_ptr<Listener> listener_;
     std::shared_ptr<Connection> client_;
@@ -186,6 +223,11 @@ private:
     std::optional<CentralID> bluetoothClient_;
     std::optional<PairedClients> pairedClients_;
     TouchMessageDecoder decoder_;
+    // Kept across stops and starts: a restart must not hand a guesser a fresh allowance.
+    PairingBudget budget_;
+    bool budgetCheckPending_ = false;
+    // Wrong codes compared against the current code, over both transports.
+    int wrongGuesses_ = 0;
 
     // A start was refused for missing trust and neither a start nor a stop came since.
     bool startAwaitingTrust_ = false;

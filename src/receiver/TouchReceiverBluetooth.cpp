@@ -105,7 +105,8 @@ std::optional<TouchMessage> TouchReceiver::consumeBluetoothHello(const TouchMess
     }
     auto admitted = acceptHello(hello);
     if (!admitted) {
-        record(ClientEvent::rejected, Transport::bluetooth, central);
+        record(admitted.error(), Transport::bluetooth, central);
+        retireGuessedCode();
         return rejectedReply();
     }
     record(admitted->event, Transport::bluetooth, central);
@@ -141,9 +142,8 @@ void TouchReceiver::disconnectBluetooth(const CentralID& central) {
         return;
     }
     const std::uint64_t stopsBefore = stopCount_;
-    setCode(newPairingCode());
     // A code observer may have stopped the receiver; "Ready for pairing" would then be untrue.
-    if (stopCount_ == stopsBefore) {
+    if (drawNewCode() && stopCount_ == stopsBefore) {
         setStatus("Ready for pairing");
     }
 }

@@ -168,14 +168,16 @@ bool TouchReceiver::handleHello(const TouchMessage& message,
         send(admitted->reply, *connection);
         return true;
     }
+    // A hello that could not be compared counts as a try all the same: the phone cannot tell.
     ++attempts_;
-    record(ClientEvent::rejected, Transport::tcp, connection->peer());
+    record(admitted.error(), Transport::tcp, connection->peer());
     send(rejectedReply(), *connection);
     if (attempts_ >= rejectionsPerConnection) {
         disconnect();
         return false;
     }
-    return true;
+    retireGuessedCode();
+    return isClient(connection);
 }
 
 void TouchReceiver::send(const TouchMessage& message, Connection& connection) {
@@ -202,8 +204,7 @@ void TouchReceiver::disconnect() {
     }
     authenticated_ = false;
     buffer_.clear();
-    if (ownsInputState && isRunning_) {
-        setCode(newPairingCode());
+    if (ownsInputState && isRunning_ && drawNewCode()) {
         setStatus("Ready for pairing");
     }
 }

@@ -5,6 +5,15 @@
 
 namespace corvane {
 
+namespace {
+
+// Three tries per code, as a TCP connection has before it ends and the code is replaced.
+constexpr int wrongGuessesPerCode = 3;
+
+constexpr const char* pairingPausedText = "Too many wrong codes: pairing by code is paused";
+
+} // namespace
+
 bool TouchReceiver::createRegistry() {
     auto registry = PairedClients::create(platform_.pairingStorage);
     if (!registry) {
@@ -30,17 +39,10 @@ AdvertisedService TouchReceiver::advertisedService() const {
 
 void TouchReceiver::forgetPairedDevices() {
     const auto keepAlive = shared_from_this();
-    std::optional<PairedClients> temporary;
-    PairedClients* registry = pairedClients_ ? &*pairedClients_ : nullptr;
-    if (!registry) {
-        auto created = PairedClients::create(platform_.pairingStorage);
-        if (!created) {
-            setStatus("Could not forget devices: " + created.error().description());
-            return;
-        }
-        registry = &temporary.emplace(std::move(*created));
-    }
-    if (auto forgotten = registry->forgetAll(); !forgotten) {
+    // Without a registry the stored item goes unread: one too damaged to load must still go.
+    const auto forgotten = pairedClients_ ? pairedClients_->forgetAll()
+                                          : PairedClients::forgetStored(platform_.pairingStorage);
+    if (!forgotten) {
         setStatus("Could not forget devices: " + forgotten.error().description());
         return;
     }
@@ -53,15 +55,20 @@ void TouchReceiver::forgetPairedDevices() {
     }
 }
 
-std::optional<TouchReceiver::Admission> TouchReceiver::acceptHello(const TouchMessage& hello) {
+std::expected<TouchReceiver::Admission, ClientEvent>
+TouchReceiver::acceptHello(const TouchMessage& hello) {
     if (!pairedClients_) {
-        return std::nullopt;
+        return std::unexpected(ClientEvent::rejected);
     }
+    // Tokens are never limited: they cannot be guessed, and a paired phone must always get in.
     if (hello.clientID && hello.token && pairedClients_->accepts(*hello.clientID, *hello.token)) {
         return admission(ClientEvent::admittedWithToken, std::nullopt);
     }
-    if (!hello.code || *hello.code != code_) {
-        return std::nullopt;
+    if (!hello.code) {
+        return std::unexpected(ClientEvent::rejected);
+    }
+    if (const auto refused = compareCode(*hello.code)) {
+        return std::unexpected(*refused);
     }
     if (!hello.clientID) {
         return admission(ClientEvent::admittedWithCode, std::nullopt);
@@ -69,9 +76,47 @@ std::optional<TouchReceiver::Admission> TouchReceiver::acceptHello(const TouchMe
     auto token = pairedClients_->pair(*hello.clientID);
     if (!token) {
         setStatus("Could not save pairing: " + token.error().description());
-        return std::nullopt;
+        return std::unexpected(ClientEvent::rejected);
     }
     return admission(ClientEvent::pairedWithCode, std::move(*token));
+}
+
+// Only wrong codes spend the budget, so a user pairing phone after phone is never held up.
+std::optional<ClientEvent> TouchReceiver::compareCode(const std::string& code) {
+    const Clock::Duration now = platform_.clock->now();
+    // The pause was published when the last allowance went, and ends with the wake-up.
+    if (!budget_.allows(now)) {
+        return ClientEvent::budgetSpent;
+    }
+    if (code != code_) {
+        budget_.spend(now);
+        ++wrongGuesses_;
+        updatePairingStatus();
+        return ClientEvent::rejected;
+    }
+    return std::nullopt;
+}
+
+void TouchReceiver::retireGuessedCode() {
+    if (isRunning_ && wrongGuesses_ >= wrongGuessesPerCode) {
+        drawNewCode();
+    }
+}
+
+void TouchReceiver::updatePairingStatus() {
+    const Clock::Duration now = platform_.clock->now();
+    const bool spent = !budget_.allows(now);
+    // One wake-up at a time, however many hellos meet the spent budget meanwhile.
+    if (spent && !budgetCheckPending_) {
+        budgetCheckPending_ = true;
+        platform_.clock->runAfter(budget_.nextAllowance() - now, [weak = weak_from_this()] {
+            if (const auto self = weak.lock()) {
+                self->budgetCheckPending_ = false;
+                self->updatePairingStatus();
+            }
+        });
+    }
+    publishIfChanged(pairingStatus_, spent ? pairingPausedText : "", PublishedField::pairingStatus);
 }
 
 TouchReceiver::Admission TouchReceiver::admission(ClientEvent event,

@@ -21,6 +21,9 @@ public:
     void setNewConnectionHandler(NewConnectionHandler handler) override {
         connectionHandler_ = std::move(handler);
     }
+    void setAdvertisingHandler(AdvertisingHandler handler) override {
+        advertisingHandler_ = std::move(handler);
+    }
     void start() override { ++startCount_; }
     void cancel() override { ++cancelCount_; }
 
@@ -29,6 +32,14 @@ public:
             return false;
         }
         stateHandler_(state, std::move(error));
+        return true;
+    }
+
+    bool reportAdvertising(std::optional<Error> problem) {
+        if (!advertisingHandler_) {
+            return false;
+        }
+        advertisingHandler_(std::move(problem));
         return true;
     }
 
@@ -50,6 +61,7 @@ private:
     std::optional<AdvertisedService> service_;
     StateHandler stateHandler_;
     NewConnectionHandler connectionHandler_;
+    AdvertisingHandler advertisingHandler_;
     int startCount_ = 0;
     int cancelCount_ = 0;
 };

@@ -3,11 +3,104 @@
 # Fault scenarios that take a daemon or the X display away from a running `corvane --headless`.
 # The machine is the endtoend harness's (harness.sh).
 #
-#   daemons.sh BUILD_DIR SCENARIO    SCENARIO: secret-service-gone, x-display-gone
+#   daemons.sh BUILD_DIR SCENARIO    SCENARIO: secret-service-gone, x-display-gone, keyring-locked,
+#                                              file-fallback-forget
 set -euo pipefail
 
 # shellcheck source=tests/faults/harness.sh
 source "$(dirname "$0")/harness.sh"
+
+keyring_pid() {
+    dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus \
+        /org/freedesktop/DBus org.freedesktop.DBus.GetConnectionUnixProcessID \
+        string:org.freedesktop.secrets | awk '{print $2}'
+}
+stored_tokens() { secret-tool lookup service dev.corvane.receiver.mac.pairings account clients; }
+
+# A phone pairs with the current code; its client ID and token go to $work/NAME.out.
+pair_phone() {
+    phone --code "$(current_code)" --client-id "$(new_client_id)" </dev/null >"$work/$1.out"
+    python3 "$here/check_reply.py" accepted --token <"$work/$1.out" || fail "$1 did not pair"
+}
+
+# The keyring's own unlock prompt (gcr-prompter on the Xvfb display): its window id, once shown.
+unlock_prompt() { xdotool search --onlyvisible --name '^Unlock .*Keyring' | head -1; }
+prompt_shown() { [[ -n $(unlock_prompt) ]]; }
+answer_prompt() {
+    wait_for 20 "the keyring's unlock prompt" prompt_shown
+    local window
+    window=$(unlock_prompt)
+    xdotool windowfocus --sync "$window"
+    if [[ -n $1 ]]; then
+        xdotool type --delay 20 "$1"
+        xdotool key Return
+    else
+        xdotool key Escape
+    fi
+}
+
+scenario_keyring_locked() {
+    start_corvane
+    wait_line_count "status: Ready for pairing" 1
+    local client_id locked="The keyring is locked, and it was not unlocked when asked"
+    client_id=$(new_client_id)
+    phone --code "$(current_code)" --client-id "$client_id" </dev/null >"$work/phone1.out"
+    python3 "$here/check_reply.py" accepted --token <"$work/phone1.out" || fail "pairing refused"
+
+    log "the keyring is locked; the user dismisses its prompt at Start and at Forget"
+    command_corvane stop
+    gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets \
+        --method org.freedesktop.Secret.Service.Lock "[objectpath '/org/freedesktop/secrets/collection/login']" \
+        >/dev/null || fail "could not lock the keyring"
+    command_corvane start
+    answer_prompt ""
+    wait_line_count "status: Pairing storage unavailable: $locked" 1
+    command_corvane forget
+    answer_prompt ""
+    wait_line_count "status: Could not forget devices: $locked" 1
+    [[ $(last_value running) == false ]] || fail "running on a locked keyring"
+
+    log "the user unlocks it at the next Start: nothing was lost"
+    command_corvane start
+    answer_prompt pw
+    wait_line_count "status: Ready for pairing" 3
+    printf 'move 1 1\n' | phone --client-id "$client_id" --token "$(reply_token "$work/phone1.out")" \
+        >"$work/phone2.out"
+    python3 "$here/check_reply.py" accepted --no-token <"$work/phone2.out" || fail "pairing lost"
+    quit_corvane
+}
+
+scenario_file_fallback_forget() {
+    log "a desktop session pairs a phone into the keyring"
+    start_corvane auto
+    wait_line_count "status: Ready for pairing" 1
+    pair_phone phone1
+    quit_corvane
+    [[ -n $(stored_tokens) ]] || fail "no tokens in the keyring"
+
+    log "a session without a bus (SSH, a console) falls back to files, and says so"
+    local bus=$DBUS_SESSION_BUS_ADDRESS
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus"
+    start_corvane auto
+    export DBUS_SESSION_BUS_ADDRESS=$bus
+    wait_line_count "status: Ready for pairing" 1
+    grep -qx "storage: No keyring answered at launch: pairings are kept in files in $XDG_DATA_HOME/corvane" \
+        "$corvane_out" || fail "the fallback was silent: $(last_value storage)"
+    pair_phone phone2
+    command_corvane forget
+    wait_line_count "status: Ready for pairing" 3
+    quit_corvane
+
+    log "the next desktop launch removes what the keyring still held"
+    start_corvane auto
+    wait_line_count "status: Ready for pairing" 1
+    [[ -z $(stored_tokens) ]] || fail "the keyring still holds $(stored_tokens)"
+    [[ -z $(find "$XDG_DATA_HOME/corvane" -type f) ]] || fail "files left: $(ls -a "$XDG_DATA_HOME/corvane")"
+    printf 'move 1 1\n' | phone --client-id "$(new_client_id)" \
+        --token "$(reply_token "$work/phone1.out")" >"$work/phone3.out"
+    python3 "$here/check_reply.py" rejected <"$work/phone3.out" || fail "a forgotten token let in"
+    quit_corvane
+}
 
 scenario_secret_service_gone() {
     start_corvane
@@ -107,6 +200,8 @@ scenario_x_display_gone() {
 
 case $scenario in
 secret-service-gone) scenario_secret_service_gone ;;
+keyring-locked) scenario_keyring_locked ;;
+file-fallback-forget) scenario_file_fallback_forget ;;
 x-display-gone) scenario_x_display_gone ;;
 *) fail "unknown scenario $scenario" ;;
 esac

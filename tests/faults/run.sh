@@ -4,6 +4,8 @@
 #   tests/faults/run.sh SCENARIO|all [--long] [--build DIR]
 #
 #   secret-service-gone  the keyring daemon is killed while `corvane --headless` runs
+#   keyring-locked       the keyring is locked when the receiver starts, and unlocked later
+#   file-fallback-forget a session without a keyring falls back to files, and forgets everywhere
 #   file-store-sigkill   the file store is SIGKILLed in the middle of writes (200 kills; 1000 --long)
 #   avahi-restart        avahi-daemon restarts and the service comes back (endtoend name-collision)
 #   x-display-gone       Xvfb goes away while a phone is admitted over TCP
@@ -14,7 +16,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 usage() {
-    sed -n '3,10s/^# \{0,1\}//p' "$0" >&2
+    sed -n '3,12s/^# \{0,1\}//p' "$0" >&2
     exit 2
 }
 
@@ -45,7 +47,9 @@ done
 
 run_one() {
     case $1 in
-    secret-service-gone | x-display-gone) bash "$here/daemons.sh" "$build" "$1" ;;
+    secret-service-gone | x-display-gone | keyring-locked | file-fallback-forget)
+        bash "$here/daemons.sh" "$build" "$1"
+        ;;
     file-store-sigkill) bash "$here/file_store_sigkill.sh" "$build" "$($long && echo 1000 || echo 200)" ;;
     avahi-restart) bash "$here/../integration/endtoend/endtoend.sh" "$build" name-collision ;;
     *) usage ;;
@@ -58,7 +62,8 @@ if [[ $scenario != all ]]; then
 fi
 
 failed=()
-for name in secret-service-gone file-store-sigkill avahi-restart x-display-gone; do
+for name in secret-service-gone keyring-locked file-fallback-forget file-store-sigkill avahi-restart \
+    x-display-gone; do
     status=0
     run_one "$name" || status=$?
     case $status in

@@ -13,6 +13,7 @@ import contextlib
 import errno
 import json
 import os
+import random
 import re
 import selectors
 import socket
@@ -24,6 +25,11 @@ import time
 import uuid
 
 READY = "Ready for pairing"
+PAUSED = "Too many wrong codes: pairing by code is paused"
+# What the receiver allows: five wrong codes at once, then one per interval.
+FREE_GUESSES = 5
+GUESS_INTERVAL = 40.0
+SECONDS_PER_YEAR = 365.25 * 24 * 3600
 CONNECTING = "Touch device connecting\u2026"
 CONNECTED = "Touch device connected"
 BUFFER_LIMIT = 16384
@@ -449,8 +455,110 @@ def scenario_vanish(receiver, args):
             f"(bound {args.vanish_bound} s), next phone admitted")
 
 
+class SecurityLog:
+    """The receiver's corvane.security lines, stamped with the monotonic clock (run.sh sets
+    QT_MESSAGE_PATTERN to "%{time boot} %{category}: %{message}", the clock time.monotonic()
+    reads too). A run of one outcome is logged once, then as "N more time(s)"."""
+
+    LINE = re.compile(r"^\s*([0-9.]+) corvane\.security: (.*)$")
+    MORE = re.compile(r": (\d+) more time\(s\), the last from ")
+
+    def __init__(self, path):
+        self.path = path
+
+    def outcomes(self, text, until):
+        """(time, count) of each logged outcome containing `text`, up to `until`."""
+        found = []
+        with open(self.path, encoding="utf-8", errors="replace") as file:
+            for entry in file:
+                matched = self.LINE.match(entry)
+                if not matched or text not in matched[2] or float(matched[1]) > until:
+                    continue
+                more = self.MORE.search(matched[2])
+                found.append((float(matched[1]), int(more[1]) if more else 1))
+        return found
+
+
+def guess_for(args, seconds):
+    """Guesses random codes as fast as one client can: three per connection, connection after
+    connection. Returns (hellos sent, connections, whether a guess was accepted)."""
+    hellos = connections = 0
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        phone = Phone(args.host, args.port)
+        batch = b"".join(line(kind="hello", code=f"{random.randrange(1000000):06d}",
+                              clientID=new_client_id()) for _ in range(3))
+        with contextlib.suppress(OSError):
+            phone.send(batch)
+            hellos += 3
+            for _ in range(3):
+                if phone.reply(5.0).get("kind") == "accepted":
+                    return hellos, connections + 1, True
+        phone.close()
+        connections += 1
+    return hellos, connections, False
+
+
+def pair_when_allowed(receiver, args, seconds):
+    """The user with the right code, trying once a second; seconds until it paired."""
+    started = time.monotonic()
+    while time.monotonic() - started < seconds:
+        phone = Phone(args.host, args.port)
+        phone.send(line(kind="hello", code=receiver.code(), clientID=new_client_id()))
+        with contextlib.suppress(OSError, LoadFailure):
+            if phone.reply().get("kind") == "accepted":
+                waited = time.monotonic() - started
+                leave(receiver, phone)
+                return waited
+        phone.close()
+        time.sleep(1.0)
+    raise LoadFailure(f"the right code was not let in within {seconds:.0f} s")
+
+
+def scenario_guess(receiver, args):
+    log = SecurityLog(args.log)
+    phone = Phone(args.host, args.port)
+    client_id, token = phone.pair(receiver.code())
+    leave(receiver, phone)
+
+    started = time.monotonic()
+    hellos, connections, guessed = guess_for(args, args.seconds)
+    stopped = time.monotonic()
+    check(not guessed, "a guessing client paired")
+    check(receiver.values("pairing")[-1:] == [PAUSED],
+          f"pairing status after guessing: {receiver.values('pairing')[-1:]}")
+
+    # A paired phone is never held back, however the guessing went.
+    phone = Phone(args.host, args.port)
+    phone.pair(client_id=client_id, token=token)
+    leave(receiver, phone)
+    check(receiver.values("pairing")[-1] == PAUSED, "the pause ended before the token was tried")
+
+    waited = pair_when_allowed(receiver, args, GUESS_INTERVAL + 20)
+    # The log's stamps are cut to the millisecond.
+    compared = [(stamp, n) for stamp, n in log.outcomes("rejected: no right code or token", stopped)
+                if stamp >= started - 0.001]
+    stamps = sorted(stamp for stamp, _ in compared)
+    count = sum(n for _, n in compared)
+    check(count <= FREE_GUESSES + (stopped - started) / GUESS_INTERVAL + 1,
+          f"{count} codes compared in {stopped - started:.0f} s")
+    steady = [b - a for a, b in zip(stamps, stamps[1:]) if b - a > 1.0]
+    figures = (f"{stopped - started:.0f} s of guessing: {hellos} hellos on {connections} "
+               f"connections ({hellos / (stopped - started):.0f}/s), {count} codes compared "
+               f"({FREE_GUESSES} free at once")
+    if steady:
+        interval = sum(steady) / len(steady)
+        years = 1e6 * interval / SECONDS_PER_YEAR
+        figures += (f", then one every {interval:.1f} s: expected time to pair by chance "
+                    f"{years:.2f} years at a million comparisons")
+    else:
+        figures += ", none after them"
+    return (f"{figures}); a paired phone got in with its token while pairing was paused; "
+            f"the right code paired {waited:.1f} s after the guessing stopped")
+
+
 SCENARIOS = {"refuse": scenario_refuse, "flood": scenario_flood, "overlong": scenario_overlong,
-             "silent": scenario_silent, "vanish": scenario_vanish}
+             "silent": scenario_silent, "vanish": scenario_vanish, "guess": scenario_guess}
 
 
 def parse_arguments():
@@ -467,6 +575,8 @@ def parse_arguments():
     parser.add_argument("--flood-bytes", type=int, default=32 * 1024 * 1024)
     parser.add_argument("--rss-bound-kib", type=int, default=1024)
     parser.add_argument("--vanish-bound", type=float, default=35.0)
+    parser.add_argument("--seconds", type=float, default=60.0, help="seconds of guessing")
+    parser.add_argument("--log", help="the receiver's standard error, for its security log")
     return parser.parse_args()
 
 

@@ -3,7 +3,8 @@
 # injecting through XTEST into a private Xvfb, with its pairings in a file under temporary XDG
 # folders. load_driver.py plays the phones and judges from outside.
 #
-#   run.sh [--build DIR] SCENARIO [--long]     SCENARIO: refuse, flood, overlong, silent, vanish
+#   run.sh [--build DIR] SCENARIO [--long]     SCENARIO: refuse, flood, overlong, silent, vanish,
+#                                              guess
 #   run.sh [--build DIR] all [--long]
 #
 # Without --long each scenario runs a bounded variant (the one CI runs); --long runs the full
@@ -28,7 +29,7 @@ while (($#)); do
 done
 build=$(cd "$build" && pwd)
 corvane="$build/src/app/corvane"
-scenarios=(refuse flood overlong silent vanish)
+scenarios=(refuse flood overlong silent vanish guess)
 log_tag="load:$scenario"
 # shellcheck source=tests/support/harness.sh
 source "$here/../support/harness.sh"
@@ -46,6 +47,8 @@ driver_options() {
     silent:true) echo --hold 180 ;;
     vanish:false) echo --rounds 1 ;;
     vanish:true) echo --rounds 3 ;;
+    guess:false) echo --seconds 10 ;;
+    guess:true) echo --seconds 60 ;;
     esac
 }
 time_limit() {
@@ -89,10 +92,13 @@ start_xvfb 15
 without_buses
 private_home
 
+# Security log lines carry the monotonic clock, which the driver reads too.
+export QT_MESSAGE_PATTERN='%{time boot} %{category}: %{message}'
 start_corvane file
 wait_line_count "status: Ready for pairing" 1
 
-driver=(python3 "$here/load_driver.py" "$scenario" --pid "$corvane_pid" --output "$corvane_out")
+driver=(python3 "$here/load_driver.py" "$scenario" --pid "$corvane_pid" --output "$corvane_out"
+    --log "$work/corvane.log")
 read -ra options <<<"$(driver_options)"
 if [[ $scenario == vanish ]]; then
     # The phone lives in a second namespace behind a veth pair, so that its packets can be

@@ -78,6 +78,33 @@ TEST(MainWindow, LaunchStartAndStop_ShowsRunningLinesOnlyWhileRunning) {
     expectStopped(harness, {code});
 }
 
+TEST(MainWindow, Notices_PairingAndPublishingWhileRunning_StorageAlways) {
+    const QString storage =
+        QStringLiteral("No keyring answered at launch: pairings are kept in files");
+    const QString paused = QStringLiteral("Too many wrong codes: pairing by code is paused");
+    const QString unseen =
+        QStringLiteral("Phones cannot find this computer: avahi-daemon is not running");
+    WindowHarness harness(QStringLiteral("1.2"), storage.toStdString());
+    ASSERT_TRUE(harness.open());
+    expectTexts(harness, {storage}, {paused, unseen});
+
+    harness.click("startStopButton");
+    harness.readyListener();
+    ReceiverHarness& receiver = harness.receiver;
+    for (int i = 0; i < PairingBudget::burst; ++i) {
+        auto guesser = receiver.connect();
+        receiver.deliver(*guesser, receiver.helloWithCode(receiver.wrongCode()));
+        receiver.drop(*guesser);
+    }
+    receiver.listener()->reportAdvertising(Error("avahi-daemon is not running"));
+    receiver.run();
+    ASSERT_TRUE(WindowHarness::settle(harness.window()));
+    expectTexts(harness, {storage, paused, unseen}, {});
+
+    harness.click("startStopButton");
+    expectTexts(harness, {storage}, {paused, unseen});
+}
+
 TEST(MainWindow, StartStop_StateChangedBeforeRedraw_ActsOnCurrentState) {
     WindowHarness harness;
     ASSERT_TRUE(harness.open());

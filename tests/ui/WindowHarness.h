@@ -27,7 +27,12 @@ struct WindowHarness {
     ReceiverHarness receiver;
     std::unique_ptr<CompanionWindow> companion;
 
-    explicit WindowHarness(const QString& version = QStringLiteral("1.2")) {
+    explicit WindowHarness(const QString& version = QStringLiteral("1.2"),
+                           const std::string& storageStatus = {}) {
+        if (!storageStatus.empty()) {
+            receiver.storageStatus = storageStatus;
+            receiver.build();
+        }
         companion = std::make_unique<CompanionWindow>(receiver.receiver, receiver.trust, version);
     }
 

@@ -50,6 +50,14 @@ ApplicationWindow {
         id: desktopPalette
     }
 
+    component Notice: Label {
+        visible: text !== ""
+        wrapMode: Text.Wrap
+        font.pointSize: root.captionSize
+        color: root.darkAppearance ? "#ffb340" : "#a05a00"
+        Layout.fillWidth: true
+    }
+
     ColumnLayout {
         id: content
 
@@ -127,6 +135,23 @@ ApplicationWindow {
             text: root.bridge.bluetoothStatus
             font.pointSize: root.captionSize
             color: root.secondaryColor
+        }
+
+        // What keeps phones from pairing or finding this computer, and where pairings went when
+        // no keyring answered; each only while it has something to say.
+        Notice {
+            objectName: "pairingStatus"
+            text: root.bridge.pairingStatus
+            visible: root.bridge.isRunning && text !== ""
+        }
+        Notice {
+            objectName: "publishingStatus"
+            text: root.bridge.publishingStatus
+            visible: root.bridge.isRunning && text !== ""
+        }
+        Notice {
+            objectName: "storageStatus"
+            text: root.bridge.storageStatus
         }
 
         RowLayout {

@@ -36,6 +36,18 @@ QString ReceiverBridge::bluetoothStatus() const {
     return QString::fromStdString(receiver_->bluetoothStatus());
 }
 
+QString ReceiverBridge::pairingStatus() const {
+    return QString::fromStdString(receiver_->pairingStatus());
+}
+
+QString ReceiverBridge::publishingStatus() const {
+    return QString::fromStdString(receiver_->publishingStatus());
+}
+
+QString ReceiverBridge::storageStatus() const {
+    return QString::fromStdString(receiver_->storageStatus());
+}
+
 void ReceiverBridge::toggleRunning() {
     if (receiver_->isRunning()) {
         receiver_->stop();
@@ -69,6 +81,15 @@ void ReceiverBridge::published(PublishedField field) {
         break;
     case PublishedField::bluetoothStatus:
         emit bluetoothStatusChanged();
+        break;
+    case PublishedField::pairingStatus:
+        emit pairingStatusChanged();
+        break;
+    case PublishedField::publishingStatus:
+        emit publishingStatusChanged();
+        break;
+    case PublishedField::storageStatus:
+        emit storageStatusChanged();
         break;
     }
 }

@@ -18,6 +18,9 @@ class ReceiverBridge : public QObject {
     Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
     Q_PROPERTY(bool hasAccessibility READ hasAccessibility NOTIFY hasAccessibilityChanged)
     Q_PROPERTY(QString bluetoothStatus READ bluetoothStatus NOTIFY bluetoothStatusChanged)
+    Q_PROPERTY(QString pairingStatus READ pairingStatus NOTIFY pairingStatusChanged)
+    Q_PROPERTY(QString publishingStatus READ publishingStatus NOTIFY publishingStatusChanged)
+    Q_PROPERTY(QString storageStatus READ storageStatus NOTIFY storageStatusChanged)
 
 public:
     ReceiverBridge(std::shared_ptr<TouchReceiver> receiver,
@@ -32,6 +35,9 @@ public:
     bool isRunning() const;
     bool hasAccessibility() const;
     QString bluetoothStatus() const;
+    QString pairingStatus() const;
+    QString publishingStatus() const;
+    QString storageStatus() const;
 
     // Decides by the receiver's state now, not by the title the button showed.
     Q_INVOKABLE void toggleRunning();
@@ -44,6 +50,9 @@ signals:
     void isRunningChanged();
     void hasAccessibilityChanged();
     void bluetoothStatusChanged();
+    void pairingStatusChanged();
+    void publishingStatusChanged();
+    void storageStatusChanged();
 
 private:
     void published(PublishedField field);

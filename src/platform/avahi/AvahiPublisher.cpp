@@ -37,8 +37,8 @@ StringList txtRecord(const AdvertisedService& service) {
     return StringList(list);
 }
 
-const char* clientError(AvahiClient* client) {
-    return avahi_strerror(avahi_client_errno(client));
+Error daemonNotRunning() {
+    return Error("avahi-daemon is not running");
 }
 
 } // namespace
@@ -56,13 +56,18 @@ AvahiPublisher::~AvahiPublisher() {
     dropClient();
 }
 
-DnsSdPublisher::Ticket AvahiPublisher::publish(const AdvertisedService& service,
-                                               std::uint16_t port) {
-    publication_ = Publication{service, port, serviceInstanceName(service.name), ++lastTicket_};
+DnsSdPublisher::Ticket AvahiPublisher::publish(const AdvertisedService& service, std::uint16_t port,
+                                               StateHandler onState) {
+    publication_ = Publication{service, port, serviceInstanceName(service.name), ++lastTicket_,
+                               std::move(onState)};
+    const Ticket ticket = lastTicket_;
     if (client_ != nullptr && avahi_client_get_state(client_) == AVAHI_CLIENT_S_RUNNING) {
         registerService(client_);
+    } else if (daemonProblem_) {
+        // Otherwise the daemon is settling the host name and the service follows once it runs.
+        report(daemonProblem_);
     }
-    return lastTicket_;
+    return ticket;
 }
 
 void AvahiPublisher::withdraw(Ticket ticket) {
@@ -86,9 +91,27 @@ void AvahiPublisher::connectClient() {
     client_ = avahi_client_new(poll_.api(), AVAHI_CLIENT_NO_FAIL, &AvahiPublisher::clientCallback,
                                this, &error);
     if (client_ == nullptr) {
-        qWarning("DNS-SD unavailable (%s); trying again shortly", avahi_strerror(error));
+        reportFailure("avahi-daemon cannot be reached", error);
         scheduleReconnect(retryDelay);
     }
+}
+
+void AvahiPublisher::report(std::optional<Error> problem) {
+    if (publication_ && publication_->onState) {
+        // A copy: the handler may withdraw this publication.
+        auto onState = publication_->onState;
+        onState(std::move(problem));
+    }
+}
+
+void AvahiPublisher::reportFailure(const std::string& what, int error) {
+    Error problem(what + " (" + avahi_strerror(error) + ")");
+    // Each retry meets the same failure again: the log hears of it once.
+    if (problem != daemonProblem_) {
+        qWarning("DNS-SD: %s; trying again shortly", problem.description().c_str());
+    }
+    daemonProblem_ = std::move(problem);
+    report(daemonProblem_);
 }
 
 void AvahiPublisher::dropClient() {
@@ -116,6 +139,7 @@ void AvahiPublisher::groupCallback(AvahiEntryGroup* group, AvahiEntryGroupState 
 void AvahiPublisher::onClientState(AvahiClient* client, AvahiClientState state) {
     switch (state) {
     case AVAHI_CLIENT_S_RUNNING:
+        daemonProblem_.reset();
         if (publication_) {
             registerService(client);
         }
@@ -130,13 +154,18 @@ void AvahiPublisher::onClientState(AvahiClient* client, AvahiClientState state) 
     case AVAHI_CLIENT_FAILURE:
         if (avahi_client_errno(client) == AVAHI_ERR_DISCONNECTED) {
             // The daemon went away (restart, crash): wait for the next one.
+            daemonProblem_ = daemonNotRunning();
+            report(daemonProblem_);
             scheduleReconnect(std::chrono::milliseconds(0));
         } else {
-            qWarning("DNS-SD client failed: %s", clientError(client));
+            reportFailure("avahi-daemon failed", avahi_client_errno(client));
             scheduleReconnect(retryDelay);
         }
         break;
     case AVAHI_CLIENT_CONNECTING:
+        // Without a daemon on the bus: the client waits for one to appear.
+        daemonProblem_ = daemonNotRunning();
+        report(daemonProblem_);
         break;
     }
 }
@@ -149,12 +178,13 @@ void AvahiPublisher::onGroupState(AvahiEntryGroup* group, AvahiEntryGroupState s
         registerService(avahi_entry_group_get_client(group));
         break;
     case AVAHI_ENTRY_GROUP_FAILURE:
-        qWarning("DNS-SD registration failed: %s",
-                 clientError(avahi_entry_group_get_client(group)));
+        registrationFailed(avahi_client_errno(avahi_entry_group_get_client(group)));
+        break;
+    case AVAHI_ENTRY_GROUP_ESTABLISHED:
+        report(std::nullopt);
         break;
     case AVAHI_ENTRY_GROUP_UNCOMMITED:
     case AVAHI_ENTRY_GROUP_REGISTERING:
-    case AVAHI_ENTRY_GROUP_ESTABLISHED:
         break;
     }
 }
@@ -174,7 +204,7 @@ void AvahiPublisher::registerService(AvahiClient* client) {
     if (group_ == nullptr) {
         group_ = avahi_entry_group_new(client, &AvahiPublisher::groupCallback, this);
         if (group_ == nullptr) {
-            qWarning("DNS-SD registration failed: %s", clientError(client));
+            registrationFailed(avahi_client_errno(client));
             return;
         }
     }
@@ -192,14 +222,19 @@ void AvahiPublisher::registerService(AvahiClient* client) {
             continue;
         }
         if (result < 0) {
-            qWarning("DNS-SD registration failed: %s", avahi_strerror(result));
+            registrationFailed(result);
             return;
         }
         if (const int committed = avahi_entry_group_commit(group_); committed < 0) {
-            qWarning("DNS-SD registration failed: %s", avahi_strerror(committed));
+            registrationFailed(committed);
         }
         return;
     }
+}
+
+void AvahiPublisher::registrationFailed(int error) {
+    qWarning("DNS-SD registration failed: %s", avahi_strerror(error));
+    report(Error(std::string("the daemon refused the service (") + avahi_strerror(error) + ")"));
 }
 
 void AvahiPublisher::clearGroup() {

@@ -16,7 +16,8 @@ namespace corvane {
 
 // Advertises the listener's service through the Avahi daemon. It never gives up: without a
 // daemon it waits for one, after a daemon restart it publishes again, and when another host
-// holds the name it moves to Avahi's alternative name ("Name #2").
+// holds the name it moves to Avahi's alternative name ("Name #2"). The publication's state
+// handler hears when the service is up and, whenever it is not, why.
 class AvahiPublisher final : public DnsSdPublisher {
 public:
     // Pause before asking again when the daemon cannot be reached at all (no system bus).
@@ -28,7 +29,8 @@ public:
     AvahiPublisher(const AvahiPublisher&) = delete;
     AvahiPublisher& operator=(const AvahiPublisher&) = delete;
 
-    Ticket publish(const AdvertisedService& service, std::uint16_t port) override;
+    Ticket publish(const AdvertisedService& service, std::uint16_t port,
+                   StateHandler onState) override;
     void withdraw(Ticket ticket) override;
 
     // The name currently registered or being registered, after any collision renames.
@@ -40,6 +42,7 @@ private:
         std::uint16_t port = 0;
         std::string name;
         Ticket ticket = 0;
+        StateHandler onState;
     };
 
     static void clientCallback(AvahiClient* client, AvahiClientState state, void* self);
@@ -53,12 +56,17 @@ private:
     void clearGroup();
     void takeAlternativeName();
     void scheduleReconnect(std::chrono::milliseconds delay);
+    void report(std::optional<Error> problem);
+    void registrationFailed(int error);
+    void reportFailure(const std::string& what, int error);
 
     QtAvahiPoll poll_;
     AvahiClient* client_ = nullptr;
     AvahiEntryGroup* group_ = nullptr;
     std::optional<Publication> publication_;
     Ticket lastTicket_ = 0;
+    // Why the daemon cannot be used now, told to each new publication until it can.
+    std::optional<Error> daemonProblem_;
     QTimer reconnectTimer_;
 };
 

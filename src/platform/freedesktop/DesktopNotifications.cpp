@@ -56,6 +56,7 @@ std::optional<NotificationText> DesktopNotifications::textFor(const ClientActivi
     case ClientEvent::refused:
     case ClientEvent::admittedWithCode:
     case ClientEvent::rejected:
+    case ClientEvent::budgetSpent:
         return std::nullopt;
     }
     return std::nullopt;

@@ -18,6 +18,16 @@ struct ValueUnref {
 };
 using ValuePtr = std::unique_ptr<SecretValue, ValueUnref>;
 
+struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+using ServicePtr = std::unique_ptr<SecretService, ObjectUnref>;
+
+struct TableUnref {
+    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+};
+using TablePtr = std::unique_ptr<GHashTable, TableUnref>;
+
 // D-Bus strings must be UTF-8 and C strings stop at the first NUL: anything else would name
 // another item than the one asked for.
 bool isAttributeText(const std::string& text) {
@@ -89,19 +99,52 @@ bool SecretServiceStore::available() {
     return true;
 }
 
-SecretLookup SecretServiceStore::copyMatching(const SecretItem& item) {
+void SecretServiceStore::ItemsDeleter::operator()(GList* items) const {
+    g_list_free_full(items, g_object_unref);
+}
+
+std::int32_t SecretServiceStore::findUnlocked(const SecretItem& item, Status failure,
+                                              SecretSearchFlags flags, Items& found) {
     if (!hasValidAttributes(item)) {
-        return SecretLookup{fail(invalidAttributes, nullptr), {}};
+        return fail(invalidAttributes, nullptr);
     }
     GError* error = nullptr;
-    const ValuePtr value(secret_password_lookup_binary_sync(&schema_, nullptr, &error, "service",
-                                                            item.service.c_str(), "account",
-                                                            item.account.c_str(), endOfAttributes));
-    if (error != nullptr) {
-        return SecretLookup{fail(lookupFailed, error), {}};
+    const ServicePtr service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error));
+    if (!service) {
+        return fail(failure, error);
     }
+    const TablePtr attributes(secret_attributes_build(&schema_, "service", item.service.c_str(),
+                                                      "account", item.account.c_str(),
+                                                      endOfAttributes));
+    // Locked items are found too and unlocked through the keyring's prompt; libsecret's simple
+    // lookup would answer "no such item" when the user dismisses that prompt, or none can show.
+    found.reset(secret_service_search_sync(
+        service.get(), &schema_, attributes.get(),
+        static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK | flags), nullptr,
+        &error));
+    if (error != nullptr) {
+        return fail(failure, error);
+    }
+    if (!found) {
+        return SecretStatus::itemNotFound;
+    }
+    for (GList* entry = found.get(); entry != nullptr; entry = entry->next) {
+        if (secret_item_get_locked(static_cast<::SecretItem*>(entry->data))) {
+            return fail(locked, nullptr);
+        }
+    }
+    return SecretStatus::success;
+}
+
+SecretLookup SecretServiceStore::copyMatching(const SecretItem& item) {
+    Items found;
+    const std::int32_t status = findUnlocked(item, lookupFailed, SECRET_SEARCH_LOAD_SECRETS, found);
+    if (status != SecretStatus::success) {
+        return SecretLookup{status, {}};
+    }
+    const ValuePtr value(secret_item_get_secret(static_cast<::SecretItem*>(found->data)));
     if (!value) {
-        return SecretLookup{SecretStatus::itemNotFound, {}};
+        return SecretLookup{fail(lookupFailed, nullptr), {}};
     }
     gsize length = 0;
     const gchar* bytes = secret_value_get(value.get(), &length);
@@ -129,17 +172,19 @@ std::int32_t SecretServiceStore::add(const SecretItem& item, const Bytes& data) 
 }
 
 std::int32_t SecretServiceStore::remove(const SecretItem& item) {
-    if (!hasValidAttributes(item)) {
-        return fail(invalidAttributes, nullptr);
+    // A locked item is not "not found": it would outlive a forget that reported success.
+    Items found;
+    const std::int32_t status = findUnlocked(item, clearFailed, SECRET_SEARCH_NONE, found);
+    if (status != SecretStatus::success) {
+        return status;
     }
-    GError* error = nullptr;
-    const gboolean removed =
-        secret_password_clear_sync(&schema_, nullptr, &error, "service", item.service.c_str(),
-                                   "account", item.account.c_str(), endOfAttributes);
-    if (error != nullptr) {
-        return fail(clearFailed, error);
+    for (GList* entry = found.get(); entry != nullptr; entry = entry->next) {
+        GError* error = nullptr;
+        if (!secret_item_delete_sync(static_cast<::SecretItem*>(entry->data), nullptr, &error)) {
+            return fail(clearFailed, error);
+        }
     }
-    return removed ? SecretStatus::success : SecretStatus::itemNotFound;
+    return SecretStatus::success;
 }
 
 std::optional<std::string> SecretServiceStore::errorMessage(std::int32_t status) const {
@@ -148,6 +193,8 @@ std::optional<std::string> SecretServiceStore::errorMessage(std::int32_t status)
         return "The secret store already holds this item";
     case invalidAttributes:
         return "Secret names must be UTF-8 text without NUL characters";
+    case locked:
+        return "The keyring is locked, and it was not unlocked when asked";
     default:
         break;
     }

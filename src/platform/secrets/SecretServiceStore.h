@@ -5,12 +5,15 @@
 #include <libsecret/secret.h>
 
 #include <map>
+#include <memory>
 
 namespace corvane {
 
 // Items in the Secret Service of the session bus (GNOME Keyring, KWallet...), through libsecret's
 // blocking calls. Each item carries the string attributes "service" and "account", so
-// `secret-tool lookup service S account A` finds it; the bytes are stored as text/plain.
+// `secret-tool lookup service S account A` finds it; the bytes are stored as text/plain. A locked
+// item is unlocked through the Secret Service's own prompt; one that stays locked is an error,
+// never "not found", so nothing is overwritten or reported gone that could not be seen.
 class SecretServiceStore : public SecretStore {
 public:
     // This store's own failure statuses; their texts come from the last failure of each kind.
@@ -20,6 +23,7 @@ public:
         clearFailed = 3,
         duplicateItem = 4,
         invalidAttributes = 5,
+        locked = 6,
     };
 
     SecretServiceStore();
@@ -34,6 +38,14 @@ public:
     std::optional<std::string> errorMessage(std::int32_t status) const override;
 
 private:
+    struct ItemsDeleter {
+        void operator()(GList* items) const;
+    };
+    using Items = std::unique_ptr<GList, ItemsDeleter>;
+
+    // The items named by `item`, unlocked where they were locked; `failure` names a failed call.
+    std::int32_t findUnlocked(const SecretItem& item, Status failure, SecretSearchFlags flags,
+                              Items& found);
     std::int32_t store(const SecretItem& item, const Bytes& data);
     std::int32_t fail(Status status, GError* error);
 

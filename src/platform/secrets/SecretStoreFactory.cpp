@@ -1,6 +1,7 @@
 #include "platform/secrets/SecretStoreFactory.h"
 
 #include "platform/secrets/FileSecretStore.h"
+#include "platform/secrets/SecretStoreSet.h"
 
 #ifdef CORVANE_HAVE_LIBSECRET
 #include "platform/secrets/SecretServiceStore.h"
@@ -13,7 +14,7 @@ namespace corvane {
 
 namespace {
 
-std::expected<std::shared_ptr<SecretStore>, Error> makeFileStore() {
+std::expected<std::shared_ptr<FileSecretStore>, Error> makeFileStore() {
     auto folder = FileSecretStore::defaultFolder();
     if (!folder) {
         return std::unexpected(folder.error());
@@ -37,22 +38,52 @@ bool secretServiceAnswers() {
 #endif
 }
 
+using InUse = SecretStoreSet::InUse;
+
+template<typename Store>
+std::shared_ptr<SecretStore> valueOrNull(const std::expected<std::shared_ptr<Store>, Error>& made) {
+    return made ? *made : nullptr;
+}
+
+// Both stores as one, with `inUse` required to exist.
+std::expected<SecretStoreChoice, Error>
+combine(const std::expected<std::shared_ptr<SecretStore>, Error>& keyring,
+        const std::expected<std::shared_ptr<FileSecretStore>, Error>& files, InUse inUse,
+        std::string notice = {}) {
+    if (inUse == InUse::keyring && !keyring) {
+        return std::unexpected(keyring.error());
+    }
+    if (inUse == InUse::files && !files) {
+        return std::unexpected(files.error());
+    }
+    return SecretStoreChoice{
+        std::make_shared<SecretStoreSet>(valueOrNull(keyring), valueOrNull(files), inUse),
+        std::move(notice)};
+}
+
 } // namespace
 
-std::expected<std::shared_ptr<SecretStore>, Error> makeSecretStore() {
+std::expected<SecretStoreChoice, Error> makeSecretStore() {
     const char* choice = std::getenv("CORVANE_SECRETS");
     return makeSecretStore(choice != nullptr ? std::string_view(choice) : std::string_view());
 }
 
-std::expected<std::shared_ptr<SecretStore>, Error> makeSecretStore(std::string_view choice) {
+std::expected<SecretStoreChoice, Error> makeSecretStore(std::string_view choice) {
+    const auto keyring = makeSecretServiceStore();
+    const auto files = makeFileStore();
     if (choice.empty() || choice == "auto") {
-        return secretServiceAnswers() ? makeSecretServiceStore() : makeFileStore();
+        if (secretServiceAnswers()) {
+            return combine(keyring, files, InUse::keyring);
+        }
+        const std::string folder = files ? (*files)->folder().string() : std::string();
+        return combine(keyring, files, InUse::files,
+                       "No keyring answered at launch: pairings are kept in files in " + folder);
     }
     if (choice == "secret-service") {
-        return makeSecretServiceStore();
+        return combine(keyring, files, InUse::keyring);
     }
     if (choice == "file") {
-        return makeFileStore();
+        return combine(keyring, files, InUse::files);
     }
     return std::unexpected(Error("Unknown CORVANE_SECRETS value \"" + std::string(choice) +
                                  "\" (use auto, secret-service or file)"));

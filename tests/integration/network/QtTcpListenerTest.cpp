@@ -32,8 +32,10 @@ public:
         Ticket ticket;
     };
 
-    Ticket publish(const AdvertisedService& service, std::uint16_t port) override {
+    Ticket publish(const AdvertisedService& service, std::uint16_t port,
+                   StateHandler handler) override {
         published.push_back({service, port, ++lastTicket});
+        onState = std::move(handler);
         return lastTicket;
     }
     void withdraw(Ticket ticket) override { withdrawn.push_back(ticket); }
@@ -41,6 +43,7 @@ public:
     std::vector<Published> published;
     std::vector<Ticket> withdrawn;
     Ticket lastTicket = 0;
+    StateHandler onState;
 };
 
 class QtTcpListenerTest : public ::testing::Test {
@@ -145,12 +148,32 @@ TEST_F(QtTcpListenerTest, Handlers_AreDroppedAfterTheFinalReport) {
     EXPECT_TRUE(watched.expired());
 }
 
-TEST_F(QtTcpListenerTest, AcceptFailure_ReportsFailedWithReasonAndStopsListening) {
+// The descriptor of this process's socket listening on `port`.
+int listeningSocket(std::uint16_t port) {
+    for (int fd = 3; fd < 1024; ++fd) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        int accepting = 0;
+        socklen_t flagLength = sizeof accepting;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            address.ss_family == AF_INET6 &&
+            ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port) == port &&
+            getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepting, &flagLength) == 0 && accepting) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+TEST_F(QtTcpListenerTest, AcceptFailure_ShortageIsRiddenOut_OnlyADeadSocketEndsTheListener) {
     auto listener = listenOnFreePort();
     std::vector<std::pair<ListenerState, std::optional<Error>>> reports;
     listener->setStateHandler([&](ListenerState state, std::optional<Error> error) {
         reports.emplace_back(state, std::move(error));
     });
+    std::vector<std::shared_ptr<Connection>> accepted;
+    listener->setNewConnectionHandler(
+        [&](std::shared_ptr<Connection> connection) { accepted.push_back(std::move(connection)); });
     listener->start();
     ASSERT_TRUE(spinUntil([&] { return reports.size() == 1; }));
 
@@ -171,17 +194,51 @@ TEST_F(QtTcpListenerTest, AcceptFailure_ReportsFailedWithReasonAndStopsListening
     rlimit starved = saved;
     starved.rlim_cur = static_cast<rlim_t>(lowestFree);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &starved), 0);
-    const bool failed = spinUntil([&] { return reports.size() == 2; }, 5s);
+    spinFor(400ms);
     setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(reports.size(), 1u) << "a shortage is not a failed listener";
+    EXPECT_TRUE(accepted.empty());
+    // Accepted on a later try, with descriptors to spare again.
+    EXPECT_TRUE(spinUntil([&] { return accepted.size() == 1; }, 5s));
     close(phone);
 
-    ASSERT_TRUE(failed);
+    const int server = listeningSocket(listener->port());
+    ASSERT_GE(server, 0);
+    ASSERT_EQ(shutdown(server, SHUT_RDWR), 0);
+    ASSERT_TRUE(spinUntil([&] { return reports.size() == 2; }, 5s));
     EXPECT_EQ(reports[1].first, ListenerState::failed);
     ASSERT_TRUE(reports[1].second.has_value());
     EXPECT_FALSE(reports[1].second->description().empty());
     spinFor(20ms);
     // The port is free again for the user's next start.
     EXPECT_TRUE(QtTcpListener::listen(listener->port(), mainThread, publisher).has_value());
+}
+
+TEST_F(QtTcpListenerTest, Advertising_PublisherStatesArriveLater_NoPublisherIsAProblem) {
+    std::vector<std::optional<Error>> states;
+    const auto record = [&](std::optional<Error> problem) { states.push_back(std::move(problem)); };
+    auto listener = listenOnFreePort();
+    listener->setAdvertisingHandler(record);
+    listener->setService({"Desk", "_corvane._tcp", {}});
+    listener->start();
+    publisher->onState(Error("avahi-daemon is not running"));
+    EXPECT_TRUE(states.empty());
+    ASSERT_TRUE(spinUntil([&] { return states.size() == 1; }));
+    EXPECT_EQ(states[0], Error("avahi-daemon is not running"));
+    publisher->onState(std::nullopt);
+    ASSERT_TRUE(spinUntil([&] { return states.size() == 2; }));
+    EXPECT_EQ(states[1], std::nullopt);
+    listener->cancel();
+    publisher->onState(Error("late"));
+    spinFor(20ms);
+    EXPECT_EQ(states.size(), 2u);
+
+    auto unadvertised = QtTcpListener::listen(0, mainThread, nullptr);
+    ASSERT_TRUE(unadvertised.has_value());
+    (*unadvertised)->setAdvertisingHandler(record);
+    (*unadvertised)->start();
+    ASSERT_TRUE(spinUntil([&] { return states.size() == 3; }));
+    EXPECT_TRUE(states[2].has_value());
 }
 
 } // namespace

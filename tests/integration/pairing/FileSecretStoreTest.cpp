@@ -1,9 +1,13 @@
 #include "platform/secrets/FileSecretStore.h"
 
 #include "TempFolder.h"
+#include "fakes/FakeSecretStore.h"
 #include "platform/secrets/SecretStoreFactory.h"
+#include "platform/secrets/SecretStoreSet.h"
 #include "platform/system/QSettingsDefaults.h"
+#include "platform/system/SecurityLog.h"
 #include "platform/system/SodiumRandom.h"
+#include "support/QtEventLoop.h"
 
 #include <sys/stat.h>
 
@@ -201,11 +205,17 @@ TEST(SecretStoreFactoryTest, Choice_FileAutoWithoutBusAndUnknown) {
                                   ("unix:path=" + (temp.path() / "no-bus").string()).c_str());
 
     for (const char* choice : {"file", "auto", ""}) {
-        const auto store = makeSecretStore(choice);
-        ASSERT_TRUE(store.has_value()) << choice << ": " << store.error().description();
-        const auto* file = dynamic_cast<FileSecretStore*>(store->get());
+        const auto chosen = makeSecretStore(choice);
+        ASSERT_TRUE(chosen.has_value()) << choice << ": " << chosen.error().description();
+        const auto* set = dynamic_cast<SecretStoreSet*>(chosen->store.get());
+        ASSERT_NE(set, nullptr) << choice;
+        const auto* file = dynamic_cast<FileSecretStore*>(set->inUse().get());
         ASSERT_NE(file, nullptr) << choice;
         EXPECT_EQ(file->folder(), temp.path() / "corvane");
+        // Only the fallback the user did not ask for is announced, with where the files are.
+        EXPECT_EQ(chosen->notice.find(file->folder().string()) != std::string::npos,
+                  choice != std::string_view("file"))
+            << choice << ": " << chosen->notice;
     }
     const auto unknown = makeSecretStore("keychain");
     ASSERT_FALSE(unknown.has_value());
@@ -213,6 +223,24 @@ TEST(SecretStoreFactoryTest, Choice_FileAutoWithoutBusAndUnknown) {
 
     const EnvironmentVariable choice("CORVANE_SECRETS", "File");
     EXPECT_FALSE(makeSecretStore().has_value());
+}
+
+// The fault scenario file-fallback-forget covers the console's forget and the note it leaves.
+TEST_F(FileSecretStoreTest, StoreSet_KeyringInUse_ForgetRemovesALeftoverFileAndNamesWhoFailed) {
+    const auto keyring = std::make_shared<test::FakeSecretStore>();
+    const auto files = std::make_shared<FileSecretStore>(folder);
+    SecretStoreSet desktop(keyring, files, SecretStoreSet::InUse::keyring);
+    ASSERT_EQ(desktop.add(item, "paired"), SecretStatus::success);
+    ASSERT_EQ(files->add(item, "left behind by a fallback"), SecretStatus::success);
+    EXPECT_EQ(desktop.remove(item), SecretStatus::success);
+    EXPECT_FALSE(keyring->item(item.service, item.account));
+    EXPECT_EQ(files->copyMatching(item).status, SecretStatus::itemNotFound);
+
+    // Statuses of the two stores overlap; a failure is described by the store it came from.
+    keyring->removeStatus = EACCES;
+    keyring->messages[EACCES] = "The keyring said no";
+    EXPECT_EQ(desktop.remove(item), EACCES);
+    EXPECT_EQ(desktop.errorMessage(EACCES), "The keyring said no");
 }
 
 TEST(SecretStoreFactoryTest, DefaultFolder_FallsBackToHome) {
@@ -236,6 +264,41 @@ TEST(QSettingsDefaultsTest, Strings_PersistUnderXdgConfigHome) {
     const QSettingsDefaults reopened;
     EXPECT_EQ(reopened.string("corvaneHostID"), "ABCDEF01-2345-6789-ABCD-EF0123456789");
     EXPECT_EQ(reopened.string("other"), "caf\xc3\xa9");
+}
+
+std::vector<std::string> securityLines;
+
+void keepSecurityLines(QtMsgType, const QMessageLogContext& context, const QString& message) {
+    if (std::string_view(context.category) == "corvane.security") {
+        securityLines.push_back(message.toStdString());
+    }
+}
+
+TEST(SecurityLogTest, Outcomes_NameThePeer_RunsFromOneHostAreCountedNotRepeated) {
+    test::qtApplication();
+    securityLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepSecurityLines);
+    {
+        SecurityLog log;
+        for (const char* peer : {"192.0.2.7:50001", "192.0.2.7:50002", "192.0.2.7:50003"}) {
+            log.record({ClientEvent::rejected, Transport::tcp, peer});
+        }
+        log.record({ClientEvent::pairedWithCode, Transport::tcp, "[2001:db8::7]:50004"});
+        log.record({ClientEvent::budgetSpent, Transport::bluetooth, "central-a"});
+        log.record({ClientEvent::budgetSpent, Transport::bluetooth, "central-a"});
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(securityLines,
+              (std::vector<std::string>{
+                  "TCP 192.0.2.7:50001 rejected: no right code or token",
+                  "TCP 192.0.2.7 rejected: no right code or token: 2 more time(s), the last from "
+                  "192.0.2.7:50003",
+                  "TCP [2001:db8::7]:50004 paired with the code",
+                  "Bluetooth central central-a rejected unread: too many wrong codes, pairing by "
+                  "code is paused",
+                  "Bluetooth central central-a rejected unread: too many wrong codes, pairing by "
+                  "code is paused: 1 more time(s), the last from central-a",
+              }));
 }
 
 TEST(SodiumRandomTest, Fill_GivesFreshBytesEveryCall) {

@@ -75,6 +75,34 @@ public:
         return waitUntil([&] { return secretsOwned() == running; }, std::chrono::seconds(20));
     }
 
+    // Locks the login collection as a screen lock would, or unlocks it with its password as the
+    // user would at a prompt (none can show on this bus).
+    bool setCollectionLocked(bool locked) {
+        constexpr const char* collection = "/org/freedesktop/secrets/collection/login";
+        if (locked) {
+            return call("org.freedesktop.Secret.Service", "Lock",
+                        g_variant_new_parsed("([%o],)", collection));
+        }
+        GVariant* opened = g_dbus_connection_call_sync(
+            connection_, "org.freedesktop.secrets", "/org/freedesktop/secrets",
+            "org.freedesktop.Secret.Service", "OpenSession",
+            g_variant_new("(sv)", "plain", g_variant_new_string("")), G_VARIANT_TYPE("(vo)"),
+            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        if (opened == nullptr) {
+            return false;
+        }
+        const gchar* sessionPath = nullptr;
+        g_variant_get(opened, "(v&o)", nullptr, &sessionPath);
+        const bool unlocked = call(
+            "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword",
+            g_variant_new("(o(o@ay@ays))", collection, sessionPath,
+                          g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
+                          g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "pw", 2, 1),
+                          "text/plain"));
+        g_variant_unref(opened);
+        return unlocked;
+    }
+
     const std::optional<std::string>& skipReason() const { return skipReason_; }
     const std::optional<std::string>& error() const { return error_; }
     std::string log() const {
@@ -153,6 +181,16 @@ done
             g_dbus_connection_set_exit_on_close(connection_, FALSE);
         }
         return connection_ != nullptr;
+    }
+
+    bool call(const char* interface, const char* method, GVariant* arguments) {
+        GVariant* reply = g_dbus_connection_call_sync(
+            connection_, "org.freedesktop.secrets", "/org/freedesktop/secrets", interface, method,
+            arguments, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        if (reply != nullptr) {
+            g_variant_unref(reply);
+        }
+        return reply != nullptr;
     }
 
     bool secretsOwned() {

@@ -5,6 +5,7 @@
 #include "pairing/PairedClients.h"
 #include "pairing/PairingKeychain.h"
 #include "platform/secrets/SecretStoreFactory.h"
+#include "platform/secrets/SecretStoreSet.h"
 #include "platform/system/SodiumRandom.h"
 
 #include <gtest/gtest.h>
@@ -167,12 +168,34 @@ TEST_F(SecretServiceStoreTest, KeyringRestart_FailsReadablyThenTheNextCallReache
     EXPECT_EQ(store->remove(before), SecretStatus::success);
 }
 
+TEST_F(SecretServiceStoreTest, LockedKeyring_IsNeverEmpty_NothingIsReplacedOrRemovedUntilUnlocked) {
+    const SecretItem item{std::string(PairedClients::serviceIdentifier),
+                          std::string(PairedClients::tokensAccount)};
+    const Bytes stored = R"({"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D":"x+/="})";
+    ASSERT_EQ(store->add(item, stored), SecretStatus::success);
+    test::KeyringSession& session = keyringSession();
+    ASSERT_TRUE(session.setCollectionLocked(true)) << session.log();
+
+    // The unlock prompt cannot show on this bus, just as when the user dismisses it. (The
+    // fault scenario keyring-locked answers the real prompt, both ways, at Start and Forget.)
+    EXPECT_EQ(store->copyMatching(item).status, SecretServiceStore::locked);
+    EXPECT_EQ(store->update(item, "{}"), SecretServiceStore::locked);
+    EXPECT_EQ(store->remove(item), SecretServiceStore::locked);
+
+    ASSERT_TRUE(session.setCollectionLocked(false)) << session.log();
+    EXPECT_EQ(store->copyMatching(item).data, stored);
+    EXPECT_EQ(store->remove(item), SecretStatus::success);
+}
+
 TEST_F(SecretServiceStoreTest, Factory_AutoAndExplicitChoiceUseTheSecretService) {
     EXPECT_TRUE(SecretServiceStore::available());
     for (const char* choice : {"auto", "secret-service"}) {
         const auto chosen = makeSecretStore(choice);
         ASSERT_TRUE(chosen.has_value()) << chosen.error().description();
-        EXPECT_NE(dynamic_cast<SecretServiceStore*>(chosen->get()), nullptr) << choice;
+        const auto* set = dynamic_cast<SecretStoreSet*>(chosen->store.get());
+        ASSERT_NE(set, nullptr) << choice;
+        EXPECT_NE(dynamic_cast<SecretServiceStore*>(set->inUse().get()), nullptr) << choice;
+        EXPECT_EQ(chosen->notice, "") << choice;
     }
 }
 

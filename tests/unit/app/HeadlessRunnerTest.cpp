@@ -1,6 +1,7 @@
 #include "app/HeadlessRunner.h"
 
 #include "fakes/FakeAccessibilityTrust.h"
+#include "fakes/FakeClock.h"
 #include "fakes/FakeHostName.h"
 #include "fakes/FakeListener.h"
 #include "fakes/FakeMainThread.h"
@@ -9,10 +10,9 @@
 #include "fakes/FakeUserDefaults.h"
 #include "fakes/RecordingEventSink.h"
 
-#include <algorithm>
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -34,8 +34,10 @@ protected:
             .mainThread = mainThread,
             .hostName = std::make_shared<FakeHostName>(),
             .random = random,
+            .clock = std::make_shared<FakeClock>(),
             .pairingStorage = PairingStorage{std::make_shared<FakeSecretStore>(),
                                              std::make_shared<FakeUserDefaults>(), random},
+            .storageStatus = "No keyring answered at launch: pairings are kept in files",
         });
     }
 
@@ -76,13 +78,15 @@ TEST_F(HeadlessRunnerTest, Begin_PrintsTheWholeStateThenStarts) {
     runner.begin();
 
     const auto printed = newLines();
-    ASSERT_GE(printed.size(), 8u);
-    EXPECT_EQ(std::vector(printed.begin(), printed.begin() + 5),
-              (std::vector<std::string>{"status: Stopped", "code: ", "running: false",
-                                        "accessibility: true", "bluetooth: Bluetooth stopped"}));
-    EXPECT_TRUE(std::regex_match(printed[5], std::regex("code: [0-9]{6}")));
-    EXPECT_EQ(printed[6], "running: true");
-    EXPECT_EQ(printed[7], "status: Starting receiver\u2026");
+    ASSERT_GE(printed.size(), 11u);
+    EXPECT_EQ(std::vector(printed.begin(), printed.begin() + 8),
+              (std::vector<std::string>{
+                  "status: Stopped", "code: ", "running: false", "accessibility: true",
+                  "bluetooth: Bluetooth stopped", "pairing: ", "publishing: ",
+                  "storage: No keyring answered at launch: pairings are kept in files"}));
+    EXPECT_TRUE(std::regex_match(printed[8], std::regex("code: [0-9]{6}")));
+    EXPECT_EQ(printed[9], "running: true");
+    EXPECT_EQ(printed[10], "status: Starting receiver\u2026");
     EXPECT_TRUE(receiver->isRunning());
 }
 
@@ -91,8 +95,12 @@ TEST_F(HeadlessRunnerTest, Changes_PrintOneLineEach_RepeatsPrintNothing) {
     newLines();
 
     listeners->last()->reportState(ListenerState::ready);
+    listeners->last()->reportAdvertising(Error("avahi-daemon is not running"));
     mainThread->runAll();
-    EXPECT_EQ(newLines(), std::vector<std::string>{"status: Ready for pairing"});
+    EXPECT_EQ(newLines(), (std::vector<std::string>{
+                              "status: Ready for pairing",
+                              "publishing: Phones cannot find this computer: avahi-daemon is "
+                              "not running"}));
 
     // start while running assigns nothing new.
     command("start");

@@ -175,15 +175,19 @@ TEST_F(ReceiverBluetoothTest, HelloWhileCentralAdmitted_RejectedAndAdmittedCentr
     EXPECT_EQ(movesPosted(), 1u);
 }
 
-TEST_F(ReceiverBluetoothTest, Hello_RejectedByHandshake_RepliesRejectedWithoutLimit) {
-    const std::string wrong = receiver->code() == "000000" ? "000001" : "000000";
+TEST_F(ReceiverBluetoothTest, Hello_ThirdWrongCodeReplacesTheCode_RightCodeBadIdentityRejected) {
     subscribe(centralA);
-    for (int i = 0; i < 5; ++i) {
-        write(centralA, pairingHello(wrong));
-    }
+    const std::string code = receiver->code();
+    write(centralA, pairingHello(wrongCode()));
+    write(centralA, pairingHello(wrongCode()));
+    EXPECT_EQ(receiver->code(), code);
+    write(centralA, pairingHello(wrongCode()));
+    EXPECT_NE(receiver->code(), code) << "three wrong guesses retire a code, as on TCP";
+    EXPECT_EQ(receiver->status(), "Ready for pairing");
+
     write(centralA, pairingHello(receiver->code(), "not-a-uuid"));
     const auto replies = notifiedReplies(centralA);
-    ASSERT_EQ(replies.size(), 6u);
+    ASSERT_EQ(replies.size(), 4u);
     for (const TouchMessage& reply : replies) {
         EXPECT_EQ(reply, message(TouchMessage::Kind::rejected));
     }
@@ -192,6 +196,54 @@ TEST_F(ReceiverBluetoothTest, Hello_RejectedByHandshake_RepliesRejectedWithoutLi
 
     write(centralA, pairingHello(receiver->code()));
     EXPECT_EQ(receiver->bluetoothClient(), centralA);
+}
+
+TEST_F(ReceiverBluetoothTest, Budget_WrongCodesOverBothTransports_PauseCodesNeverTokens) {
+    const std::string token = pair(centralA).at(0).token.value_or("");
+    unsubscribe(centralA);
+    const std::string paused = "Too many wrong codes: pairing by code is paused";
+
+    // Five wrong codes, over TCP and Bluetooth together, spend the free allowance.
+    const std::string wrong = helloWithCode(wrongCode());
+    deliver(*connect(), wrong + wrong + wrong);
+    subscribe(centralB);
+    write(centralB, helloWithCode(wrongCode()));
+    EXPECT_EQ(receiver->pairingStatus(), "");
+    notifications.clear();
+    write(centralB, helloWithCode(wrongCode()));
+    EXPECT_EQ(receiver->pairingStatus(), paused);
+    EXPECT_EQ(notifications, std::vector{PublishedField::pairingStatus});
+
+    // The right code is not even compared now: rejected like a wrong one, a try on TCP too.
+    const std::string code = receiver->code();
+    write(centralB, helloWithCode(code));
+    EXPECT_EQ(activity->recorded.back(),
+              (ClientActivity{ClientEvent::budgetSpent, Transport::bluetooth, centralB}));
+    auto tcp = connect();
+    deliver(*tcp, helloWithCode(code) + helloWithCode(code) + helloWithCode(code));
+    EXPECT_EQ(tcp->sent(), std::vector<Bytes>(3, "{\"kind\":\"rejected\"}\n"));
+    EXPECT_EQ(tcp->cancelCount(), 1);
+    EXPECT_FALSE(receiver->bluetoothClient());
+    EXPECT_EQ(activity->recorded.back().event, ClientEvent::budgetSpent);
+
+    // A paired phone's token is never limited.
+    subscribe(centralA);
+    write(centralA, tokenHello(token));
+    EXPECT_EQ(receiver->bluetoothClient(), centralA);
+    unsubscribe(centralA);
+    subscribe(centralB);
+
+    // One allowance comes back per interval, and the pause ends exactly then.
+    clock->advance(PairingBudget::interval - std::chrono::milliseconds(1));
+    EXPECT_EQ(receiver->pairingStatus(), paused);
+    clock->advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(receiver->pairingStatus(), "");
+    write(centralB, helloWithCode(wrongCode()));
+    EXPECT_EQ(receiver->pairingStatus(), paused);
+    clock->advance(PairingBudget::interval);
+    write(centralB, pairingHello(receiver->code()));
+    EXPECT_EQ(receiver->bluetoothClient(), centralB);
+    EXPECT_EQ(clock->pendingWakes(), 0u);
 }
 
 TEST_F(ReceiverBluetoothTest, Input_WhileTrustMissing_DroppedSilentlyAndResumesWithoutHello) {

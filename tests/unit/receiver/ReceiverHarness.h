@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fakes/FakeAccessibilityTrust.h"
+#include "fakes/FakeClock.h"
 #include "fakes/FakeConnection.h"
 #include "fakes/FakeHostName.h"
 #include "fakes/FakeListener.h"
@@ -33,12 +34,14 @@ struct ReceiverHarness {
     std::shared_ptr<FakeMainThread> mainThread = std::make_shared<FakeMainThread>();
     std::shared_ptr<FakeHostName> hostName = std::make_shared<FakeHostName>();
     std::shared_ptr<FakeSecureRandom> codeRandom = std::make_shared<FakeSecureRandom>();
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<FakeSecretStore> secrets = std::make_shared<FakeSecretStore>();
     std::shared_ptr<FakeUserDefaults> defaults = std::make_shared<FakeUserDefaults>();
     std::shared_ptr<FakeSecureRandom> tokenRandom = std::make_shared<FakeSecureRandom>();
     std::shared_ptr<fakes::FakePeripheralManagerFactory> peripherals =
         std::make_shared<fakes::FakePeripheralManagerFactory>();
     std::shared_ptr<RecordingActivityLog> activity = std::make_shared<RecordingActivityLog>();
+    std::string storageStatus;
     std::shared_ptr<TouchReceiver> receiver;
     std::vector<PublishedField> notifications;
 
@@ -56,9 +59,11 @@ struct ReceiverHarness {
             .mainThread = mainThread,
             .hostName = hostName,
             .random = codeRandom,
+            .clock = clock,
             .pairingStorage = PairingStorage{secrets, defaults, tokenRandom},
             .bluetooth = peripherals,
             .activity = activity,
+            .storageStatus = storageStatus,
         };
     }
 
@@ -104,6 +109,9 @@ struct ReceiverHarness {
         connection.reportState(ConnectionState::cancelled);
         run();
     }
+
+    // A six-digit code that is not the current one.
+    std::string wrongCode() const { return receiver->code() == "000000" ? "000001" : "000000"; }
 
     std::string helloWithCode(const std::string& code) const {
         return R"({"kind":"hello","code":")" + code + "\"}\n";

@@ -143,39 +143,86 @@ TEST_F(ReceiverLifecycleTest, Stop_NeverStarted_ResetsTextsAndPostsNothing) {
                            PublishedField::bluetoothStatus}));
 }
 
-TEST_F(ReceiverLifecycleTest, NewPairingCode_PadsAndRedrawsBiasedOrFailedDraws) {
-    class FlakyRandom : public SecureRandom {
+TEST_F(ReceiverLifecycleTest, NewPairingCode_PadsRedrawsBiasedDrawsAndStopsWithoutRandom) {
+    class ScriptedRandom : public SecureRandom {
     public:
         std::vector<std::vector<std::uint8_t>> draws;
         std::size_t next = 0;
+        // Past the script, every draw lands above the last whole block of a million.
         bool fill(std::span<std::uint8_t> bytes) override {
-            if (next >= draws.size()) {
-                return false;
-            }
-            const auto& draw = draws[next++];
-            if (draw.empty()) {
-                return false;
-            }
+            const auto draw = next < draws.size() ? draws[next] : littleEndian(4'294'000'000u);
+            ++next;
             std::copy(draw.begin(), draw.end(), bytes.begin());
-            return true;
+            return !draw.empty();
         }
     };
-    auto random = std::make_shared<FlakyRandom>();
-    // A failed draw, the first draw past the last whole block of a million, then 42.
-    random->draws = {{}, littleEndian(4'294'000'000u), littleEndian(2'000'042u)};
-    ReceiverPlatform withFlakyRandom = platform();
-    withFlakyRandom.random = random;
-    auto flaky = TouchReceiver::create(withFlakyRandom);
-    flaky->start();
-    EXPECT_EQ(flaky->code(), "000042");
-    EXPECT_EQ(random->next, 3u);
+    auto random = std::make_shared<ScriptedRandom>();
+    // The first draw past the last whole block of a million is drawn again; then 42.
+    random->draws = {littleEndian(4'294'000'000u), littleEndian(2'000'042u)};
+    codeRandom = nullptr;
+    ReceiverPlatform scripted = platform();
+    scripted.random = random;
+    auto receiver2 = TouchReceiver::create(scripted);
+    receiver2->start();
+    EXPECT_EQ(receiver2->code(), "000042");
 
     // The largest unbiased draw is still used.
     random->draws = {littleEndian(4'293'999'999u)};
     random->next = 0;
-    flaky->stop();
-    flaky->start();
-    EXPECT_EQ(flaky->code(), "999999");
+    receiver2->stop();
+    receiver2->start();
+    EXPECT_EQ(receiver2->code(), "999999");
+
+    // A failed draw is the answer, and so is a source that never leaves the biased range.
+    const std::string unavailable =
+        "Could not draw a pairing code: Secure random data is unavailable";
+    for (const auto& failing : {std::vector<std::uint8_t>{}, littleEndian(4'294'000'000u)}) {
+        receiver2->stop();
+        random->draws = {failing};
+        random->next = 0;
+        receiver2->start();
+        EXPECT_EQ(receiver2->status(), unavailable);
+        EXPECT_FALSE(receiver2->isRunning());
+        EXPECT_LE(random->next, 16u);
+    }
+
+    // Mid-run, a client leaving without a fresh code to draw stops the receiver.
+    random->draws = {littleEndian(7), {}};
+    random->next = 0;
+    receiver2->start();
+    listeners->last()->reportState(ListenerState::ready);
+    auto connection = std::make_shared<FakeConnection>();
+    listeners->last()->deliverConnection(connection);
+    run();
+    connection->reportState(ConnectionState::cancelled);
+    run();
+    EXPECT_FALSE(receiver2->isRunning());
+    EXPECT_EQ(receiver2->status(), unavailable);
+}
+
+TEST_F(ReceiverLifecycleTest, Advertising_ProblemShownWhileTcpServesOn_ClearedWhenBackOrStopped) {
+    startReady();
+    const std::string noDaemon = "Phones cannot find this computer: avahi-daemon is not running";
+    listener()->reportAdvertising(Error("avahi-daemon is not running"));
+    run();
+    EXPECT_EQ(receiver->publishingStatus(), noDaemon);
+    EXPECT_EQ(receiver->status(), "Ready for pairing");
+    connectAuthenticated();
+    EXPECT_EQ(receiver->status(), "Touch device connected");
+
+    listener()->reportAdvertising(std::nullopt);
+    run();
+    EXPECT_EQ(receiver->publishingStatus(), "");
+
+    listener()->reportAdvertising(Error("avahi-daemon is not running"));
+    run();
+    auto old = listener();
+    receiver->stop();
+    EXPECT_EQ(receiver->publishingStatus(), "");
+    receiver->start();
+    old->reportAdvertising(Error("late"));
+    run();
+    EXPECT_EQ(receiver->publishingStatus(), "");
 }
 
 TEST_F(ReceiverLifecycleTest, Stop_WhileButtonHeld_PostsOneReleaseWithActiveFlags) {
