@@ -53,8 +53,10 @@ std::optional<X11Keymap::Key> X11Keymap::find(std::span<const Keysym> keysyms) {
 }
 
 void X11Keymap::readPendingEvents() {
-    // Only the events selected above and MappingNotify reach this connection; XPending does
-    // not wait for more.
+    // A round trip first: a layout switched just before this shortcut has its notice generated
+    // already, but it may still be on its way to us. Only the events selected above and
+    // MappingNotify reach this connection, and XPending does not wait for more.
+    XSync(display_, False);
     while (XPending(display_) > 0) {
         XEvent event;
         XNextEvent(display_, &event);
