@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/inputmap/KeyTable.h"
+#include "inputmap/KeyTable.h"
 
 #include <optional>
 #include <span>

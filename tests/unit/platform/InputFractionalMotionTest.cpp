@@ -1,4 +1,4 @@
-#include "platform/inputmap/FractionalMotion.h"
+#include "inputmap/FractionalMotion.h"
 
 #include <gtest/gtest.h>
 

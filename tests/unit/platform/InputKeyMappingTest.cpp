@@ -1,6 +1,6 @@
 #include "input/SyntheticEvent.h"
-#include "platform/inputmap/KeyTable.h"
-#include "platform/inputmap/ModifierState.h"
+#include "inputmap/KeyTable.h"
+#include "inputmap/ModifierState.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +44,7 @@ TEST(KeyTable, ChordsFollowFlagsExceptNavigateWhichTakesTheDesktopsWorkspaceKeys
         {0xFFFF, EventFlag::command, gnome, std::nullopt},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(KeyTable(c.workspace).chord(c.virtualKey, c.flags), c.expected)
+        EXPECT_EQ(KeyTable::chord(c.virtualKey, c.flags, c.workspace), c.expected)
             << "key " << c.virtualKey << " flags " << c.flags;
     }
 }

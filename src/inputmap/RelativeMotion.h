@@ -1,7 +1,7 @@
 #pragma once
 
 #include "input/SyntheticEvent.h"
-#include "platform/inputmap/FractionalMotion.h"
+#include "inputmap/FractionalMotion.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "platform/inputmap/RelativeMotion.h"
+#include "inputmap/RelativeMotion.h"
 
 #include <cmath>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "input/SyntheticEvent.h"
-#include "platform/inputmap/KeyTable.h"
-#include "platform/inputmap/ModifierKeys.h"
+#include "inputmap/KeyTable.h"
+#include "inputmap/ModifierKeys.h"
 
 #include <optional>
 #include <vector>

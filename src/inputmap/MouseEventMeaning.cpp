@@ -1,4 +1,4 @@
-#include "platform/inputmap/MouseEventMeaning.h"
+#include "inputmap/MouseEventMeaning.h"
 
 namespace corvane {
 

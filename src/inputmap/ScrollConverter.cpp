@@ -1,4 +1,4 @@
-#include "platform/inputmap/ScrollConverter.h"
+#include "inputmap/ScrollConverter.h"
 
 #include <algorithm>
 
