@@ -21,40 +21,32 @@ const BluetoothUUID status{TouchService::bluetoothStatusUUID};
 // What every message is answered with: "none", "stop" (which also stops the transport),
 // "infinite" (a reply that cannot be encoded) or a protocol line.
 std::optional<TouchMessage> replyFor(const std::string& reply, BluetoothTouchReceiver& transport) {
-    TouchMessage rejected;
-    rejected.kind = TouchMessage::Kind::rejected;
-    if (reply == "none") {
-        return std::nullopt;
-    }
     if (reply == "stop") {
         transport.stop();
-    } else if (reply == "infinite") {
-        rejected.dx = std::numeric_limits<double>::infinity();
-    } else {
-        return TouchMessageDecoder().decode(reply).value();
     }
-    return rejected;
+    const bool plain = reply == "stop" || reply == "infinite";
+    auto message = TouchMessageDecoder().decode(plain ? R"({"kind":"rejected"})" : reply);
+    if (reply == "infinite") {
+        message->dx = std::numeric_limits<double>::infinity();
+    }
+    return reply == "none" ? std::nullopt : std::optional(message.value());
 }
 
 // CENTRAL[@OFFSET][/status] VALUE, where "(none)" is no value and N*C is N bytes C.
 WriteRequest request(const std::string& text, std::uint64_t id) {
-    std::string who = text.substr(0, text.find(' '));
+    const std::string who = text.substr(0, text.find(' '));
     const std::string value = text.substr(who.size() + 1);
-    WriteRequest request{id, command, 0, value, ""};
-    if (who.ends_with("/status")) {
-        request.characteristic = status;
-        who.erase(who.size() - 7);
-    }
-    if (const auto at = who.find('@'); at != std::string::npos) {
-        request.offset = std::stoul(who.substr(at + 1));
-        who.erase(at);
-    }
-    if (value.size() > 2 && value[value.size() - 2] == '*') {
-        request.value = Bytes(std::stoul(value), value.back());
-    }
-    request.value = value == "(none)" ? std::nullopt : request.value;
-    request.central = who;
-    return request;
+    const auto at = who.find('@');
+    const bool repeated = value.size() > 2 && value[value.size() - 2] == '*';
+    return WriteRequest{
+        .id = id,
+        .characteristic = who.ends_with("/status") ? status : command,
+        .offset = at == std::string::npos ? 0 : std::stoul(who.substr(at + 1)),
+        .value = value == "(none)"
+                     ? std::nullopt
+                     : std::optional(repeated ? Bytes(std::stoul(value), value.back()) : value),
+        .central = who.substr(0, who.find_first_of("@/")),
+    };
 }
 
 // A report from the manager, or a change in how its stack behaves.
@@ -151,6 +143,14 @@ TEST(BluetoothTransport, FollowsItsManagerAndServesOneCentral) {
             return produced;
         };
     });
+}
+
+// Stacks spell one UUID in either letter case, and the standard ones in 16 or 32 bits.
+TEST(BluetoothUUID, SpellingsOfOneUUIDAreEqual) {
+    EXPECT_EQ(BluetoothUUID("b9f74ee8-3e8b-4a7e-a02d-e09d960df302"), command);
+    EXPECT_EQ(BluetoothUUID("2902").text(), "00002902-0000-1000-8000-00805F9B34FB");
+    EXPECT_EQ(BluetoothUUID("0000180f"), BluetoothUUID("0000180F-0000-1000-8000-00805f9b34fb"));
+    EXPECT_EQ(BluetoothUUID("zz02").text(), "ZZ02") << "not hex: kept as it is";
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -18,41 +17,38 @@
 namespace corvane {
 namespace {
 
-template<typename Number>
-std::string text(Number number, int base = 10) {
+std::string text(double number) {
     char digits[32];
-    if constexpr (std::is_floating_point_v<Number>) {
-        return std::string(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
-    } else {
-        return std::string(digits, std::to_chars(digits, digits + sizeof digits, number, base).ptr);
-    }
+    return {digits, std::to_chars(digits, digits + sizeof digits, number).ptr};
+}
+
+std::string hex(EventFlags flags) {
+    char digits[32];
+    return "0x" + std::string(digits, std::to_chars(digits, digits + sizeof digits, flags, 16).ptr);
 }
 
 std::string describe(const SyntheticEvent& event) {
-    static const std::map<MouseEventType, std::string> types{
-        {MouseEventType::leftMouseDown, "leftDown"},
-        {MouseEventType::leftMouseUp, "leftUp"},
-        {MouseEventType::rightMouseDown, "rightDown"},
-        {MouseEventType::rightMouseUp, "rightUp"},
-        {MouseEventType::mouseMoved, "moved"},
-        {MouseEventType::leftMouseDragged, "dragged"},
-        {MouseEventType::otherMouseDown, "otherDown"},
-        {MouseEventType::otherMouseUp, "otherUp"}};
+    static const std::string types[] = {"",        "leftDown", "leftUp", "rightDown",
+                                        "rightUp", "moved",    "dragged"};
     static const std::string buttons[] = {"left", "right", "center"};
     std::string out;
     if (const auto* mouse = std::get_if<MouseEvent>(&event.body)) {
-        out = types.at(mouse->type) + " " + buttons[static_cast<int>(mouse->button)] + " at " +
-              text(mouse->location.x) + "," + text(mouse->location.y);
+        const auto type = static_cast<std::size_t>(mouse->type);
+        out = (type < 7     ? types[type]
+               : type == 25 ? "otherDown"
+                            : "otherUp") +
+              " " + buttons[static_cast<int>(mouse->button)] + " at " + text(mouse->location.x) +
+              "," + text(mouse->location.y);
         if (mouse->delta != Point{}) {
             out += " by " + text(mouse->delta.x) + "," + text(mouse->delta.y);
         }
     } else if (const auto* key = std::get_if<KeyboardEvent>(&event.body)) {
-        out = "key " + text(key->keyCode) + (key->keyDown ? " down" : " up");
+        out = "key " + std::to_string(key->keyCode) + (key->keyDown ? " down" : " up");
     } else {
         const auto& wheel = std::get<ScrollWheelEvent>(event.body);
-        out = "wheel " + text(wheel.vertical) + " " + text(wheel.horizontal);
+        out = "wheel " + std::to_string(wheel.vertical) + " " + std::to_string(wheel.horizontal);
     }
-    return event.flags == 0 ? out : out + " flags 0x" + text(event.flags, 16);
+    return event.flags == 0 ? out : out + " flags " + hex(event.flags);
 }
 
 TEST(Injection, InputMessagesPostTheirEvents) {
@@ -86,7 +82,7 @@ TEST(Injection, InputMessagesPostTheirEvents) {
                 if (entry.call == test::RecordingEventSink::Call::post) {
                     produced.push_back(describe(entry.event));
                 } else if (entry.call == test::RecordingEventSink::Call::hold) {
-                    produced.push_back("hold 0x" + text(entry.event.flags, 16));
+                    produced.push_back("hold " + hex(entry.event.flags));
                 }
             }
             return produced;

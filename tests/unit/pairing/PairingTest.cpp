@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <numeric>
 #include <regex>
@@ -40,8 +39,9 @@ protected:
     std::shared_ptr<test::FakeUserDefaults> defaults = std::make_shared<test::FakeUserDefaults>();
     std::shared_ptr<test::FakeSecureRandom> random = std::make_shared<test::FakeSecureRandom>();
 
-    PairingStorage storage() const { return {store, defaults, random}; }
-    std::expected<PairedClients, Error> create() const { return PairedClients::create(storage()); }
+    std::expected<PairedClients, Error> create() const {
+        return PairedClients::create({store, defaults, random});
+    }
     PairedClients created() const { return create().value(); }
     std::optional<Bytes> item() const { return store->item(service, account); }
     void setItem(const Bytes& json) { store->items[{service, account}] = json; }
@@ -99,25 +99,27 @@ TEST_F(Pairing, Create_FailsOnStoreErrorsAndUnreadableItems_LeavingThemAlone) {
         EXPECT_EQ(item(), bad);
     }
     // The receiver can still forget an item it cannot read.
-    EXPECT_TRUE(PairedClients::forgetStored(storage()));
+    EXPECT_TRUE(PairedClients::forgetStored({store, defaults, random}));
     EXPECT_FALSE(item());
     EXPECT_FALSE(PairedClients::create({nullptr, defaults, random}));
     EXPECT_FALSE(PairedClients::forgetStored({}));
 }
 
 TEST_F(Pairing, Pair_IssuesBase64OfThirtyTwoRandomBytes_AndOnlyTheLatestTokenCounts) {
+    // Left by an earlier run in another JSON spelling, with a repeated key and one of no client.
+    const std::string old = encodeBase64(std::vector<std::uint8_t>(32, 0xFF));
+    setItem("{\n \"" + clientB + R"(" : "x", "odd \"key\"\n\u0001\\":"", ")" + clientB + R"(":"\)" +
+            old + "\" } ");
     PairedClients registry = created();
     const std::string first = registry.pair(clientA).value();
     EXPECT_EQ(first, "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=");
-    EXPECT_EQ(item(), R"({")" + clientA + R"(":")" + first + R"("})");
     const std::string second = registry.pair(clientA).value();
-    const std::string tokenB = registry.pair(clientB).value();
     EXPECT_FALSE(registry.accepts(clientA, first));
     EXPECT_TRUE(registry.accepts(clientA, second));
     const PairedClients restarted = created();
     EXPECT_FALSE(restarted.accepts(clientA, first));
     EXPECT_TRUE(restarted.accepts(clientA, second));
-    EXPECT_TRUE(restarted.accepts(clientB, tokenB));
+    EXPECT_TRUE(restarted.accepts(clientB, old));
     EXPECT_FALSE(restarted.accepts(clientB, second));
 }
 
@@ -162,20 +164,6 @@ TEST_F(Pairing, Accepts_OnlyTheExactThirtyTwoByteTokenOfTheExactClient) {
     const PairedClients stored = created();
     EXPECT_FALSE(stored.accepts(clientA, base64Counting(0, 31)));
     EXPECT_FALSE(stored.accepts(clientB, "not base64!"));
-}
-
-TEST_F(Pairing, StoredItem_ReadInAnyJsonSpelling_AndWrittenBackReadable) {
-    std::string token = encodeBase64(std::vector<std::uint8_t>(32, 0xFF));
-    std::string escaped = token;
-    escaped.replace(0, 1, "\\/");
-    setItem(" {\n \"" + clientA + "\" : \"old\", \"odd \\\"key\\\"\\n\\u0001\\\\\":\"x\",\"" +
-            clientA + "\":\"" + escaped + "\" } ");
-    PairedClients registry = created();
-    EXPECT_TRUE(registry.accepts(clientA, token));
-    const std::string tokenB = registry.pair(clientB).value();
-    const PairedClients restarted = created();
-    EXPECT_TRUE(restarted.accepts(clientA, token));
-    EXPECT_TRUE(restarted.accepts(clientB, tokenB));
 }
 
 TEST_F(Pairing, ForgetAll_RemovesEveryPairingButKeepsTheHostID_UnlessTheStoreFails) {
