@@ -1,6 +1,6 @@
 #include "app/InputBackends.h"
 
-#include "inputmap/KeyTable.h"
+#include "input/mapping/KeyTable.h"
 
 #ifdef CORVANE_HAVE_XTEST
 #include "platform/x11/XTestInput.h"

@@ -1,6 +1,6 @@
 #include "platform/portal/PortalInput.h"
 
-#include "inputmap/MouseEventMeaning.h"
+#include "input/mapping/MouseEventMeaning.h"
 
 #include <linux/input-event-codes.h>
 

@@ -2,9 +2,9 @@
 
 #include "input/AccessibilityTrust.h"
 #include "input/EventSink.h"
-#include "inputmap/KeyTable.h"
-#include "inputmap/ModifierState.h"
-#include "inputmap/ScrollConverter.h"
+#include "input/mapping/KeyTable.h"
+#include "input/mapping/ModifierState.h"
+#include "input/mapping/ScrollConverter.h"
 #include "platform/portal/RemoteDesktopSession.h"
 
 #include <functional>

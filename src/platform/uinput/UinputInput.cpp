@@ -1,6 +1,6 @@
 #include "platform/uinput/UinputInput.h"
 
-#include "inputmap/MouseEventMeaning.h"
+#include "input/mapping/MouseEventMeaning.h"
 #include "platform/uinput/LibevdevUinputDevice.h"
 
 #include <linux/input-event-codes.h>

@@ -3,10 +3,10 @@
 #include "common/Error.h"
 #include "input/AccessibilityTrust.h"
 #include "input/EventSink.h"
-#include "inputmap/KeyTable.h"
-#include "inputmap/ModifierState.h"
-#include "inputmap/RelativeMotion.h"
-#include "inputmap/ScrollConverter.h"
+#include "input/mapping/KeyTable.h"
+#include "input/mapping/ModifierState.h"
+#include "input/mapping/RelativeMotion.h"
+#include "input/mapping/ScrollConverter.h"
 #include "platform/uinput/UinputDevice.h"
 
 #include <expected>

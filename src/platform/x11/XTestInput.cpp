@@ -1,6 +1,6 @@
 #include "platform/x11/XTestInput.h"
 
-#include "inputmap/MouseEventMeaning.h"
+#include "input/mapping/MouseEventMeaning.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>

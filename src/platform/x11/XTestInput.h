@@ -3,10 +3,10 @@
 #include "common/Error.h"
 #include "input/AccessibilityTrust.h"
 #include "input/EventSink.h"
-#include "inputmap/FractionalMotion.h"
-#include "inputmap/KeyTable.h"
-#include "inputmap/ModifierState.h"
-#include "inputmap/ScrollConverter.h"
+#include "input/mapping/FractionalMotion.h"
+#include "input/mapping/KeyTable.h"
+#include "input/mapping/ModifierState.h"
+#include "input/mapping/ScrollConverter.h"
 #include "platform/x11/X11Keymap.h"
 
 #include <expected>

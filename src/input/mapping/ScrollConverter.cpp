@@ -1,4 +1,4 @@
-#include "inputmap/ScrollConverter.h"
+#include "input/mapping/ScrollConverter.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "inputmap/FractionalMotion.h"
+#include "input/mapping/FractionalMotion.h"
 
 #include <algorithm>
 #include <cmath>

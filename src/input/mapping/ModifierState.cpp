@@ -1,4 +1,4 @@
-#include "inputmap/ModifierState.h"
+#include "input/mapping/ModifierState.h"
 
 #include <ranges>
 #include <variant>

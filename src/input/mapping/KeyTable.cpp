@@ -1,6 +1,6 @@
-#include "inputmap/KeyTable.h"
+#include "input/mapping/KeyTable.h"
 
-#include "inputmap/ModifierKeys.h"
+#include "input/mapping/ModifierKeys.h"
 
 #include <algorithm>
 #include <ranges>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "input/SyntheticEvent.h"
-#include "inputmap/KeyTable.h"
+#include "input/mapping/KeyTable.h"
 
 #include <span>
 

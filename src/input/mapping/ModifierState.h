@@ -1,8 +1,8 @@
 #pragma once
 
 #include "input/SyntheticEvent.h"
-#include "inputmap/KeyTable.h"
-#include "inputmap/ModifierKeys.h"
+#include "input/mapping/KeyTable.h"
+#include "input/mapping/ModifierKeys.h"
 
 #include <optional>
 #include <vector>
