@@ -1,6 +1,6 @@
 #include "app/InputBackends.h"
 
-#include "platform/inputmap/KeyTable.h"
+#include "input/mapping/KeyTable.h"
 
 #ifdef CORVANE_HAVE_XTEST
 #include "platform/x11/XTestInput.h"
@@ -38,7 +38,7 @@ InputBackend whileTrusted(std::string name, const std::shared_ptr<Backend>& back
             }};
 }
 
-std::expected<InputBackend, Error> openXTest([[maybe_unused]] KeyTable keys) {
+std::expected<InputBackend, Error> openXTest([[maybe_unused]] WorkspaceKeys keys) {
 #ifdef CORVANE_HAVE_XTEST
     auto opened = XTestInput::open(nullptr, keys);
     if (!opened) {
@@ -50,7 +50,7 @@ std::expected<InputBackend, Error> openXTest([[maybe_unused]] KeyTable keys) {
 #endif
 }
 
-std::expected<InputBackend, Error> openUinput([[maybe_unused]] KeyTable keys) {
+std::expected<InputBackend, Error> openUinput([[maybe_unused]] WorkspaceKeys keys) {
 #ifdef CORVANE_HAVE_UINPUT
     auto opened = UinputInput::open("/dev/uinput", keys);
     if (!opened) {
@@ -62,7 +62,7 @@ std::expected<InputBackend, Error> openUinput([[maybe_unused]] KeyTable keys) {
 #endif
 }
 
-std::expected<InputBackend, Error> openPortal([[maybe_unused]] KeyTable keys) {
+std::expected<InputBackend, Error> openPortal([[maybe_unused]] WorkspaceKeys keys) {
 #ifdef CORVANE_HAVE_PORTAL
     auto portal =
         std::make_shared<PortalInput>(QDBusConnection::sessionBus(), RestoreTokenStore(), keys);
@@ -73,7 +73,7 @@ std::expected<InputBackend, Error> openPortal([[maybe_unused]] KeyTable keys) {
 #endif
 }
 
-InputCandidate candidate(const std::string& name, KeyTable keys) {
+InputCandidate candidate(const std::string& name, WorkspaceKeys keys) {
     if (name == "portal") {
         return {name, [keys] { return openPortal(keys); }};
     }
@@ -93,7 +93,7 @@ std::expected<std::shared_ptr<InputChoice>, Error> chooseInput(std::string_view 
     if (!names) {
         return std::unexpected(names.error());
     }
-    const KeyTable keys(KeyTable::workspaceKeysFor(environment("XDG_CURRENT_DESKTOP")));
+    const WorkspaceKeys keys(KeyTable::workspaceKeysFor(environment("XDG_CURRENT_DESKTOP")));
     std::vector<InputCandidate> candidates;
     for (const std::string& name : *names) {
         candidates.push_back(candidate(name, keys));

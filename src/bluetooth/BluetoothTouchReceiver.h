@@ -50,13 +50,7 @@ public:
     // from the old manager are ignored from then on. Calls no callback.
     void stop();
 
-    bool isStarted() const { return manager_ != nullptr; }
     const std::optional<CentralID>& subscribedCentral() const { return subscribed_; }
-    // Bytes of `central` waiting for their newline.
-    std::size_t bufferedBytes(const CentralID& central) const { return buffers_.size(central); }
-    bool hasBuffer(const CentralID& central) const { return buffers_.contains(central); }
-    // Notification values the stack has not taken yet.
-    std::size_t pendingNotifications() const { return pending_.size(); }
 
     void didUpdateState(PeripheralManager& manager, PeripheralState state) override;
     void didAddService(PeripheralManager& manager, std::optional<Error> error) override;

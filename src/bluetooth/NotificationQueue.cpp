@@ -26,8 +26,4 @@ void NotificationQueue::clear() {
     chunks_.clear();
 }
 
-std::size_t NotificationQueue::sizeFor(const CentralID& central) const {
-    return static_cast<std::size_t>(std::ranges::count(chunks_, central, &Chunk::central));
-}
-
 } // namespace corvane

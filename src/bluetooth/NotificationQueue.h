@@ -25,9 +25,6 @@ public:
     void drop(const CentralID& central);
     void clear();
 
-    std::size_t size() const { return chunks_.size(); }
-    std::size_t sizeFor(const CentralID& central) const;
-
 private:
     struct Chunk {
         Bytes value;

@@ -33,13 +33,4 @@ void WriteBuffers::clear() {
     buffers_.clear();
 }
 
-std::size_t WriteBuffers::size(const CentralID& central) const {
-    const auto found = buffers_.find(central);
-    return found == buffers_.end() ? 0 : found->second.size();
-}
-
-bool WriteBuffers::contains(const CentralID& central) const {
-    return buffers_.contains(central);
-}
-
 } // namespace corvane

@@ -26,10 +26,6 @@ public:
     void remove(const CentralID& central);
     void clear();
 
-    // Bytes waiting for a newline; 0 for a central never seen.
-    std::size_t size(const CentralID& central) const;
-    bool contains(const CentralID& central) const;
-
 private:
     std::map<CentralID, Bytes, std::less<>> buffers_;
 };

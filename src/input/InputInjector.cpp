@@ -72,7 +72,7 @@ void InputInjector::applyInput(const TouchMessage& message) {
     case Kind::buttonDown:
         return pressButton();
     case Kind::buttonUp:
-        return releaseButton();
+        return releaseHeldButton();
     case Kind::zoom:
         return applyZoom(message);
     case Kind::navigate:
@@ -137,14 +137,6 @@ void InputInjector::pressButton() {
     }
     buttonHeld_ = true;
     postMouseEvent(MouseEventType::leftMouseDown, currentLocation(), MouseButton::left);
-}
-
-void InputInjector::releaseButton() {
-    if (!buttonHeld_) {
-        return;
-    }
-    buttonHeld_ = false;
-    postMouseEvent(MouseEventType::leftMouseUp, currentLocation(), MouseButton::left);
 }
 
 void InputInjector::pressKey(std::uint16_t keyCode, EventFlags flags) {

@@ -20,7 +20,8 @@ public:
     void movePointer(double dx, double dy);
     // Scrolls by a delta that applyInput has checked.
     void scroll(double dx, double dy);
-    // Posts the left-button-up that a held drag still owes; nothing when no button is held.
+    // Posts the left-button-up that a held drag still owes ("buttonUp", and the receiver when its
+    // client goes); nothing when no button is held.
     void releaseHeldButton();
     // Forgets the phone's modifier flags and has the sink let go of every modifier key.
     void clearModifiers();
@@ -33,7 +34,6 @@ private:
     void postMouseEvent(MouseEventType type, Point location, MouseButton button, Point delta = {});
     void click(MouseEventType down, MouseEventType up, MouseButton button);
     void pressButton();
-    void releaseButton();
     void pressKey(std::uint16_t keyCode, EventFlags flags);
     void postKeyEvent(std::uint16_t keyCode, bool keyDown, EventFlags flags);
     void applyMotion(const TouchMessage& message);

@@ -17,7 +17,6 @@ public:
 
     // Items by (service, account).
     std::map<Key, Bytes> items;
-
     // When set, the call returns this status and changes nothing.
     std::optional<std::int32_t> copyStatus;
     std::optional<std::int32_t> updateStatus;
@@ -25,57 +24,40 @@ public:
     std::optional<std::int32_t> removeStatus;
     // A lookup that reports success and hands back no bytes.
     bool copyWithoutData = false;
-
     // Texts that errorMessage() knows; other statuses have none.
     std::map<std::int32_t, std::string> messages;
-
-    int copyCalls = 0;
-    int updateCalls = 0;
-    int addCalls = 0;
     int removeCalls = 0;
 
+    static constexpr std::int32_t duplicateItem = -25299;
+
     std::optional<Bytes> item(const std::string& service, const std::string& account) const {
-        const auto found = items.find(Key(service, account));
-        return found == items.end() ? std::nullopt : std::optional<Bytes>(found->second);
+        const auto found = items.find({service, account});
+        return found == items.end() ? std::nullopt : std::optional(found->second);
     }
 
     SecretLookup copyMatching(const SecretItem& item) override {
-        ++copyCalls;
-        if (copyStatus) {
-            return SecretLookup{*copyStatus, std::nullopt};
+        if (copyStatus || copyWithoutData) {
+            return {copyStatus.value_or(SecretStatus::success), std::nullopt};
         }
-        if (copyWithoutData) {
-            return SecretLookup{SecretStatus::success, std::nullopt};
-        }
-        const auto found = items.find(key(item));
-        if (found == items.end()) {
-            return SecretLookup{SecretStatus::itemNotFound, std::nullopt};
-        }
-        return SecretLookup{SecretStatus::success, found->second};
+        const auto data = this->item(item.service, item.account);
+        return {data ? SecretStatus::success : SecretStatus::itemNotFound, data};
     }
 
     std::int32_t update(const SecretItem& item, const Bytes& data) override {
-        ++updateCalls;
-        if (updateStatus) {
-            return *updateStatus;
-        }
-        const auto found = items.find(key(item));
-        if (found == items.end()) {
-            return SecretStatus::itemNotFound;
+        const auto found = items.find({item.service, item.account});
+        if (updateStatus || found == items.end()) {
+            return updateStatus.value_or(SecretStatus::itemNotFound);
         }
         found->second = data;
         return SecretStatus::success;
     }
 
     std::int32_t add(const SecretItem& item, const Bytes& data) override {
-        ++addCalls;
         if (addStatus) {
             return *addStatus;
         }
-        if (!items.emplace(key(item), data).second) {
-            return duplicateItem;
-        }
-        return SecretStatus::success;
+        return items.emplace(Key{item.service, item.account}, data).second ? SecretStatus::success
+                                                                           : duplicateItem;
     }
 
     std::int32_t remove(const SecretItem& item) override {
@@ -83,18 +65,14 @@ public:
         if (removeStatus) {
             return *removeStatus;
         }
-        return items.erase(key(item)) == 1 ? SecretStatus::success : SecretStatus::itemNotFound;
+        return items.erase({item.service, item.account}) == 1 ? SecretStatus::success
+                                                              : SecretStatus::itemNotFound;
     }
 
     std::optional<std::string> errorMessage(std::int32_t status) const override {
         const auto found = messages.find(status);
-        return found == messages.end() ? std::nullopt : std::optional<std::string>(found->second);
+        return found == messages.end() ? std::nullopt : std::optional(found->second);
     }
-
-    static constexpr std::int32_t duplicateItem = -25299;
-
-private:
-    static Key key(const SecretItem& item) { return Key(item.service, item.account); }
 };
 
 } // namespace corvane::test

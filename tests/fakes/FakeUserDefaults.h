@@ -14,15 +14,13 @@ namespace corvane::test {
 class FakeUserDefaults : public UserDefaults {
 public:
     std::map<std::string, std::string, std::less<>> values;
-    int setCalls = 0;
 
     std::optional<std::string> string(std::string_view key) const override {
         const auto found = values.find(key);
-        return found == values.end() ? std::nullopt : std::optional<std::string>(found->second);
+        return found == values.end() ? std::nullopt : std::optional(found->second);
     }
 
     void setString(std::string_view key, std::string_view value) override {
-        ++setCalls;
         values.insert_or_assign(std::string(key), std::string(value));
     }
 };

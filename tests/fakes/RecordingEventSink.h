@@ -2,9 +2,8 @@
 
 #include "input/EventSink.h"
 
-#include <algorithm>
+#include <functional>
 #include <optional>
-#include <variant>
 #include <vector>
 
 namespace corvane::test {
@@ -24,27 +23,29 @@ public:
         bool operator==(const Entry&) const = default;
     };
 
-    using Body = decltype(SyntheticEvent::body);
+    // The position pointerLocation() reports; nothing when it cannot be read.
+    std::optional<Point> location = Point{100, 100};
+    // Whether the creation of this event (with no flags yet) fails.
+    std::function<bool(const SyntheticEvent&)> fails = [](const SyntheticEvent&) { return false; };
+    // Every call, in order.
+    std::vector<Entry> entries;
 
     std::optional<Point> pointerLocation() override { return location; }
-
     std::optional<SyntheticEvent> createMouseEvent(MouseEventType type, Point at, Point delta,
                                                    MouseButton button) override {
-        return create(MouseEvent{type, at, button, delta});
+        return create({MouseEvent{type, at, button, delta}});
     }
     std::optional<SyntheticEvent> createKeyboardEvent(std::uint16_t keyCode,
                                                       bool keyDown) override {
-        return create(KeyboardEvent{keyCode, keyDown});
+        return create({KeyboardEvent{keyCode, keyDown}});
     }
     std::optional<SyntheticEvent> createScrollWheelEvent(std::int32_t vertical,
                                                          std::int32_t horizontal) override {
-        return create(ScrollWheelEvent{vertical, horizontal});
+        return create({ScrollWheelEvent{vertical, horizontal}});
     }
-    void post(const SyntheticEvent& event) override {
-        entries.push_back(Entry{Call::post, event, true});
-    }
+    void post(const SyntheticEvent& event) override { entries.push_back({Call::post, event}); }
     void holdModifiers(EventFlags flags) override {
-        entries.push_back(Entry{Call::hold, SyntheticEvent{{}, flags}, true});
+        entries.push_back({Call::hold, SyntheticEvent{{}, flags}});
     }
 
     // Only the posted events, with their flags, in order.
@@ -60,21 +61,11 @@ public:
 
     void clear() { entries.clear(); }
 
-    // The position pointerLocation() reports; nothing when it cannot be read.
-    std::optional<Point> location = Point{100, 100};
-    // Events whose creation fails.
-    std::vector<Body> failing;
-    // Every call, in order.
-    std::vector<Entry> entries;
-
 private:
-    std::optional<SyntheticEvent> create(Body body) {
-        const bool fails = std::find(failing.begin(), failing.end(), body) != failing.end();
-        entries.push_back(Entry{Call::create, SyntheticEvent{body, 0}, !fails});
-        if (fails) {
-            return std::nullopt;
-        }
-        return SyntheticEvent{body, 0};
+    std::optional<SyntheticEvent> create(const SyntheticEvent& event) {
+        const bool created = !fails(event);
+        entries.push_back({Call::create, event, created});
+        return created ? std::optional(event) : std::nullopt;
     }
 };
 

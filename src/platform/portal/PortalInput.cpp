@@ -1,6 +1,6 @@
 #include "platform/portal/PortalInput.h"
 
-#include "platform/inputmap/MouseEventMeaning.h"
+#include "input/mapping/MouseEventMeaning.h"
 
 #include <linux/input-event-codes.h>
 
@@ -31,9 +31,9 @@ std::int32_t buttonCode(MouseButton button) {
 
 } // namespace
 
-PortalInput::PortalInput(QDBusConnection bus, RestoreTokenStore tokens, KeyTable keys)
+PortalInput::PortalInput(QDBusConnection bus, RestoreTokenStore tokens, WorkspaceKeys workspaceKeys)
     : session_(std::make_unique<RemoteDesktopSession>(std::move(bus), std::move(tokens))),
-      keys_(keys) {
+      workspaceKeys_(workspaceKeys) {
     session_->onStateChanged([this] { sessionChanged(); });
     session_->probe();
 }
@@ -87,7 +87,7 @@ std::optional<SyntheticEvent> PortalInput::createMouseEvent(MouseEventType type,
 
 std::optional<SyntheticEvent> PortalInput::createKeyboardEvent(std::uint16_t keyCode,
                                                                bool keyDown) {
-    if (!isTrusted() || !keys_.chord(keyCode, 0)) {
+    if (!isTrusted() || !KeyTable::chord(keyCode, 0, workspaceKeys_)) {
         return std::nullopt;
     }
     return SyntheticEvent{KeyboardEvent{keyCode, keyDown}};
@@ -106,7 +106,8 @@ void PortalInput::post(const SyntheticEvent& event) {
         return;
     }
     const auto* key = std::get_if<KeyboardEvent>(&event.body);
-    const auto chord = key ? keys_.chord(key->keyCode, event.flags) : std::nullopt;
+    const auto chord =
+        key ? KeyTable::chord(key->keyCode, event.flags, workspaceKeys_) : std::nullopt;
     apply(modifiers_.before(event, chord));
     if (key && chord) {
         keysym(chord->keysyms[0], key->keyDown);

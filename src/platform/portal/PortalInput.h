@@ -2,9 +2,9 @@
 
 #include "input/AccessibilityTrust.h"
 #include "input/EventSink.h"
-#include "platform/inputmap/KeyTable.h"
-#include "platform/inputmap/ModifierState.h"
-#include "platform/inputmap/ScrollConverter.h"
+#include "input/mapping/KeyTable.h"
+#include "input/mapping/ModifierState.h"
+#include "input/mapping/ScrollConverter.h"
 #include "platform/portal/RemoteDesktopSession.h"
 
 #include <functional>
@@ -23,7 +23,7 @@ class PortalInput final : public EventSink, public AccessibilityTrust {
 public:
     // Starts checking that the portal is there at once.
     explicit PortalInput(QDBusConnection bus, RestoreTokenStore tokens = RestoreTokenStore(),
-                         KeyTable keys = KeyTable());
+                         WorkspaceKeys workspaceKeys = WorkspaceKeys::controlAlt);
     ~PortalInput() override;
     PortalInput(const PortalInput&) = delete;
     PortalInput& operator=(const PortalInput&) = delete;
@@ -54,7 +54,7 @@ private:
     void keysym(Keysym keysym, bool pressed);
 
     std::unique_ptr<RemoteDesktopSession> session_;
-    KeyTable keys_;
+    WorkspaceKeys workspaceKeys_;
     ModifierState modifiers_;
     ScrollConverter scroll_;
     bool wasTrusted_ = false;

@@ -1,6 +1,6 @@
 #include "platform/uinput/LibevdevUinputDevice.h"
 
-#include "platform/inputmap/KeyTable.h"
+#include "input/mapping/KeyTable.h"
 
 #include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>

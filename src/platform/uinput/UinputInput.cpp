@@ -1,6 +1,6 @@
 #include "platform/uinput/UinputInput.h"
 
-#include "platform/inputmap/MouseEventMeaning.h"
+#include "input/mapping/MouseEventMeaning.h"
 #include "platform/uinput/LibevdevUinputDevice.h"
 
 #include <linux/input-event-codes.h>
@@ -34,16 +34,17 @@ std::int32_t saturated(std::int64_t value) {
 } // namespace
 
 std::expected<std::shared_ptr<UinputInput>, Error> UinputInput::open(const std::string& path,
-                                                                     KeyTable keys) {
+                                                                     WorkspaceKeys workspaceKeys) {
     auto device = LibevdevUinputDevice::create(path);
     if (!device) {
         return std::unexpected(device.error());
     }
-    return std::make_shared<UinputInput>(std::move(*device), path, keys);
+    return std::make_shared<UinputInput>(std::move(*device), path, workspaceKeys);
 }
 
-UinputInput::UinputInput(std::unique_ptr<UinputDevice> device, std::string path, KeyTable keys)
-    : device_(std::move(device)), path_(std::move(path)), keys_(keys) {}
+UinputInput::UinputInput(std::unique_ptr<UinputDevice> device, std::string path,
+                         WorkspaceKeys workspaceKeys)
+    : device_(std::move(device)), path_(std::move(path)), workspaceKeys_(workspaceKeys) {}
 
 UinputInput::~UinputInput() {
     holdModifiers(0);
@@ -66,7 +67,7 @@ std::optional<SyntheticEvent> UinputInput::createMouseEvent(MouseEventType type,
 
 std::optional<SyntheticEvent> UinputInput::createKeyboardEvent(std::uint16_t keyCode,
                                                                bool keyDown) {
-    if (!keys_.chord(keyCode, 0)) {
+    if (!KeyTable::chord(keyCode, 0, workspaceKeys_)) {
         return std::nullopt;
     }
     return SyntheticEvent{KeyboardEvent{keyCode, keyDown}};
@@ -79,7 +80,8 @@ std::optional<SyntheticEvent> UinputInput::createScrollWheelEvent(std::int32_t v
 
 void UinputInput::post(const SyntheticEvent& event) {
     const auto* key = std::get_if<KeyboardEvent>(&event.body);
-    const auto chord = key ? keys_.chord(key->keyCode, event.flags) : std::nullopt;
+    const auto chord =
+        key ? KeyTable::chord(key->keyCode, event.flags, workspaceKeys_) : std::nullopt;
     apply(modifiers_.before(event, chord));
     if (key && chord) {
         writeKey(chord->key, key->keyDown);

@@ -3,10 +3,10 @@
 #include "common/Error.h"
 #include "input/AccessibilityTrust.h"
 #include "input/EventSink.h"
-#include "platform/inputmap/KeyTable.h"
-#include "platform/inputmap/ModifierState.h"
-#include "platform/inputmap/RelativeMotion.h"
-#include "platform/inputmap/ScrollConverter.h"
+#include "input/mapping/KeyTable.h"
+#include "input/mapping/ModifierState.h"
+#include "input/mapping/RelativeMotion.h"
+#include "input/mapping/ScrollConverter.h"
 #include "platform/uinput/UinputDevice.h"
 
 #include <expected>
@@ -24,10 +24,12 @@ namespace corvane {
 class UinputInput final : public EventSink, public AccessibilityTrust {
 public:
     static std::expected<std::shared_ptr<UinputInput>, Error>
-    open(const std::string& path = "/dev/uinput", KeyTable keys = KeyTable());
+    open(const std::string& path = "/dev/uinput",
+         WorkspaceKeys workspaceKeys = WorkspaceKeys::controlAlt);
 
     // Uses `device` for the events; `path` is the node whose write access isTrusted() checks.
-    UinputInput(std::unique_ptr<UinputDevice> device, std::string path, KeyTable keys = KeyTable());
+    UinputInput(std::unique_ptr<UinputDevice> device, std::string path,
+                WorkspaceKeys workspaceKeys = WorkspaceKeys::controlAlt);
     ~UinputInput() override;
     UinputInput(const UinputInput&) = delete;
     UinputInput& operator=(const UinputInput&) = delete;
@@ -59,7 +61,7 @@ private:
 
     std::unique_ptr<UinputDevice> device_;
     std::string path_;
-    KeyTable keys_;
+    WorkspaceKeys workspaceKeys_;
     ModifierState modifiers_;
     RelativeMotion motion_;
     ScrollConverter scroll_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/inputmap/KeyTable.h"
+#include "input/mapping/KeyTable.h"
 
 #include <optional>
 #include <span>

@@ -1,6 +1,6 @@
 #include "platform/x11/XTestInput.h"
 
-#include "platform/inputmap/MouseEventMeaning.h"
+#include "input/mapping/MouseEventMeaning.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -79,7 +79,7 @@ struct XTestInput::Connection {
 };
 
 std::expected<std::shared_ptr<XTestInput>, Error> XTestInput::open(const char* display,
-                                                                   KeyTable keys) {
+                                                                   WorkspaceKeys workspaceKeys) {
     auto connection = std::make_unique<Connection>();
     connection->display = XOpenDisplay(display);
     if (connection->display == nullptr) {
@@ -101,11 +101,12 @@ std::expected<std::shared_ptr<XTestInput>, Error> XTestInput::open(const char* d
     if (connection->lost) {
         return std::unexpected(Error("The X display closed the connection"));
     }
-    return std::make_shared<XTestInput>(std::move(connection), keys);
+    return std::make_shared<XTestInput>(std::move(connection), workspaceKeys);
 }
 
-XTestInput::XTestInput(std::unique_ptr<Connection> connection, KeyTable keys)
-    : connection_(std::move(connection)), keymap_(connection_->display), keys_(keys) {}
+XTestInput::XTestInput(std::unique_ptr<Connection> connection, WorkspaceKeys workspaceKeys)
+    : connection_(std::move(connection)), keymap_(connection_->display),
+      workspaceKeys_(workspaceKeys) {}
 
 XTestInput::~XTestInput() {
     // The server keeps XTEST keys down after its client leaves.
@@ -139,7 +140,7 @@ std::optional<SyntheticEvent> XTestInput::createMouseEvent(MouseEventType type, 
 }
 
 std::optional<SyntheticEvent> XTestInput::createKeyboardEvent(std::uint16_t keyCode, bool keyDown) {
-    const auto chord = keys_.chord(keyCode, 0);
+    const auto chord = KeyTable::chord(keyCode, 0, workspaceKeys_);
     if (!usable() || !chord || !keyFor(chord->keysyms, chord->key)) {
         return std::nullopt;
     }
@@ -159,7 +160,8 @@ void XTestInput::post(const SyntheticEvent& event) {
         return;
     }
     const auto* key = std::get_if<KeyboardEvent>(&event.body);
-    const auto chord = key ? keys_.chord(key->keyCode, event.flags) : std::nullopt;
+    const auto chord =
+        key ? KeyTable::chord(key->keyCode, event.flags, workspaceKeys_) : std::nullopt;
     apply(modifiers_.before(event, chord));
     if (key && chord) {
         postKey(*key, *chord);

@@ -3,10 +3,10 @@
 #include "common/Error.h"
 #include "input/AccessibilityTrust.h"
 #include "input/EventSink.h"
-#include "platform/inputmap/FractionalMotion.h"
-#include "platform/inputmap/KeyTable.h"
-#include "platform/inputmap/ModifierState.h"
-#include "platform/inputmap/ScrollConverter.h"
+#include "input/mapping/FractionalMotion.h"
+#include "input/mapping/KeyTable.h"
+#include "input/mapping/ModifierState.h"
+#include "input/mapping/ScrollConverter.h"
 #include "platform/x11/X11Keymap.h"
 
 #include <expected>
@@ -30,10 +30,10 @@ class XTestInput final : public EventSink, public AccessibilityTrust {
 
 public:
     // Connects to `display` (nullptr: $DISPLAY). A display without XTEST opens but is not trusted.
-    static std::expected<std::shared_ptr<XTestInput>, Error> open(const char* display,
-                                                                  KeyTable keys = KeyTable());
+    static std::expected<std::shared_ptr<XTestInput>, Error>
+    open(const char* display, WorkspaceKeys workspaceKeys = WorkspaceKeys::controlAlt);
 
-    XTestInput(std::unique_ptr<Connection> connection, KeyTable keys);
+    XTestInput(std::unique_ptr<Connection> connection, WorkspaceKeys workspaceKeys);
     ~XTestInput() override;
     XTestInput(const XTestInput&) = delete;
     XTestInput& operator=(const XTestInput&) = delete;
@@ -68,7 +68,7 @@ private:
 
     std::unique_ptr<Connection> connection_;
     X11Keymap keymap_;
-    KeyTable keys_;
+    WorkspaceKeys workspaceKeys_;
     ModifierState modifiers_;
     // What was pressed, so that a layout change in between cannot leave a key down.
     std::map<ModifierSet, unsigned int> modifierKeycodes_;

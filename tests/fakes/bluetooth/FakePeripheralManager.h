@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvane::fakes {
@@ -26,141 +27,127 @@ public:
         AttResult result;
     };
 
-    explicit FakePeripheralManager(std::weak_ptr<PeripheralManagerDelegate> delegate)
-        : delegate_(std::move(delegate)) {}
+    FakePeripheralManager(std::weak_ptr<PeripheralManagerDelegate> delegate,
+                          std::shared_ptr<std::vector<std::string>> sharedLog)
+        : log(std::move(sharedLog)), delegate_(std::move(delegate)) {}
 
-    // What the manager was asked to do.
-    std::vector<ServiceDescription> addedServices;
-    std::vector<AdvertisingData> advertisements;
+    // Every call, as text, in order; shared by the managers of one factory.
+    std::shared_ptr<std::vector<std::string>> log;
     int stopAdvertisingCalls = 0;
     int removeAllServicesCalls = 0;
-    std::vector<Update> updates;  // values the stack took
-    std::vector<Update> refusals; // values it refused
+    std::vector<Update> updates; // values the stack took
     std::vector<Response> responses;
 
-    // How the stack behaves.
-    std::size_t defaultMaximumLength = 182;
+    // How the stack behaves: the largest value per central (182 for others), and how many more
+    // values it takes before its queue is full (unlimited when empty).
     std::map<CentralID, std::size_t> maximumLengths;
-    // How many more values the stack takes before its queue is full; unlimited when empty.
     std::optional<std::size_t> capacity;
 
     void addService(const ServiceDescription& service) override {
-        addedServices.push_back(service);
+        std::string text =
+            "addService " + service.uuid.text() + (service.primary ? " primary" : "");
+        for (const auto& characteristic : service.characteristics) {
+            text += " " + characteristic.uuid.text() + " " +
+                    std::to_string(characteristic.properties) + "/" +
+                    std::to_string(characteristic.permissions);
+        }
+        log->push_back(text);
     }
-    void startAdvertising(const AdvertisingData& data) override { advertisements.push_back(data); }
-    void stopAdvertising() override { ++stopAdvertisingCalls; }
-    void removeAllServices() override { ++removeAllServicesCalls; }
-
+    void startAdvertising(const AdvertisingData& data) override {
+        std::string text = "advertise";
+        for (const auto& uuid : data.serviceUUIDs) {
+            text += " " + uuid.text();
+        }
+        log->push_back(text + " as " + data.localName);
+    }
+    void stopAdvertising() override {
+        ++stopAdvertisingCalls;
+        log->push_back("stopAdvertising");
+    }
+    void removeAllServices() override {
+        ++removeAllServicesCalls;
+        log->push_back("removeAllServices");
+    }
     std::size_t maximumUpdateValueLength(const CentralID& central) override {
-        const auto found = maximumLengths.find(central);
-        return found == maximumLengths.end() ? defaultMaximumLength : found->second;
+        return maximumLengths.contains(central) ? maximumLengths.at(central) : 182;
     }
-
     bool updateValue(const Bytes& value, const BluetoothUUID& characteristic,
                      const CentralID& central) override {
-        if (capacity == 0u) {
-            refusals.push_back({value, characteristic, central});
-            return false;
+        const bool taken = capacity != 0u;
+        log->push_back((taken ? "notify " : "refuse ") + central + " " + characteristic.text() +
+                       " " + value);
+        if (taken) {
+            updates.push_back({value, characteristic, central});
+            capacity = capacity ? std::optional(*capacity - 1) : std::nullopt;
         }
-        if (capacity) {
-            --*capacity;
-        }
-        updates.push_back({value, characteristic, central});
-        return true;
+        return taken;
     }
-
     void respond(const WriteRequest& request, AttResult result) override {
         responses.push_back({request.id, result});
+        log->push_back("answer " + std::to_string(static_cast<int>(result)));
     }
 
     // Reports, delivered as the real stack would: only while the delegate lives.
-    void reportState(PeripheralState state) {
-        if (auto delegate = delegate_.lock()) {
-            delegate->didUpdateState(*this, state);
-        }
+    void reportState(PeripheralState state) { report(&Delegate::didUpdateState, state); }
+    void reportServiceAdded(std::optional<Error> error = {}) {
+        report(&Delegate::didAddService, std::move(error));
     }
-
-    void reportServiceAdded(std::optional<Error> error = std::nullopt) {
-        if (auto delegate = delegate_.lock()) {
-            delegate->didAddService(*this, std::move(error));
-        }
+    void reportAdvertisingStarted(std::optional<Error> error = {}) {
+        report(&Delegate::didStartAdvertising, std::move(error));
     }
-
-    void reportAdvertisingStarted(std::optional<Error> error = std::nullopt) {
-        if (auto delegate = delegate_.lock()) {
-            delegate->didStartAdvertising(*this, std::move(error));
-        }
-    }
-
     void subscribe(const CentralID& central, const BluetoothUUID& characteristic) {
-        if (auto delegate = delegate_.lock()) {
-            delegate->didSubscribe(*this, central, characteristic);
-        }
+        report(&Delegate::didSubscribe, central, characteristic);
     }
-
     void unsubscribe(const CentralID& central, const BluetoothUUID& characteristic) {
-        if (auto delegate = delegate_.lock()) {
-            delegate->didUnsubscribe(*this, central, characteristic);
-        }
+        report(&Delegate::didUnsubscribe, central, characteristic);
     }
-
     void write(const std::vector<WriteRequest>& requests) {
-        if (auto delegate = delegate_.lock()) {
-            delegate->didReceiveWriteRequests(*this, requests);
-        }
+        report(&Delegate::didReceiveWriteRequests, requests);
     }
-
-    void reportReady() {
-        if (auto delegate = delegate_.lock()) {
-            delegate->isReadyToUpdateSubscribers(*this);
-        }
-    }
+    void reportReady() { report(&Delegate::isReadyToUpdateSubscribers); }
 
     // A single write with a fresh request id; returns the id.
     std::uint64_t write(const CentralID& central, const BluetoothUUID& characteristic,
                         std::optional<Bytes> value, std::size_t offset = 0) {
-        const std::uint64_t id = nextRequestId_++;
+        const std::uint64_t id = nextRequestId++;
         write({WriteRequest{id, characteristic, offset, std::move(value), central}});
         return id;
-    }
-
-    std::uint64_t nextRequestId() { return nextRequestId_++; }
-
-    // The results given to request `id`, in the order they were given.
-    std::vector<AttResult> resultsFor(std::uint64_t id) const {
-        std::vector<AttResult> results;
-        for (const Response& response : responses) {
-            if (response.id == id) {
-                results.push_back(response.result);
-            }
-        }
-        return results;
     }
 
     // The values the stack took for one central, joined.
     Bytes receivedBy(const CentralID& central) const {
         Bytes joined;
         for (const Update& update : updates) {
-            if (update.central == central) {
-                joined += update.value;
-            }
+            joined += update.central == central ? update.value : Bytes();
         }
         return joined;
     }
 
+    std::uint64_t nextRequestId = 1;
+
 private:
+    using Delegate = PeripheralManagerDelegate;
+
+    template<typename... Parameters, typename... Arguments>
+    void report(void (Delegate::*call)(PeripheralManager&, Parameters...),
+                Arguments&&... arguments) {
+        if (auto delegate = delegate_.lock()) {
+            ((*delegate).*call)(*this, std::forward<Arguments>(arguments)...);
+        }
+    }
+
     std::weak_ptr<PeripheralManagerDelegate> delegate_;
-    std::uint64_t nextRequestId_ = 1;
 };
 
 // Makes fake managers and keeps each one, so a test can drive a manager the transport let go.
 class FakePeripheralManagerFactory : public PeripheralManagerFactory {
 public:
     std::vector<std::shared_ptr<FakePeripheralManager>> managers;
+    std::shared_ptr<std::vector<std::string>> log = std::make_shared<std::vector<std::string>>();
 
     std::shared_ptr<PeripheralManager>
     makePeripheralManager(std::weak_ptr<PeripheralManagerDelegate> delegate) override {
-        managers.push_back(std::make_shared<FakePeripheralManager>(std::move(delegate)));
+        managers.push_back(std::make_shared<FakePeripheralManager>(std::move(delegate), log));
         return managers.back();
     }
 

@@ -74,21 +74,18 @@ struct KeyChord {
 };
 
 // The one table of what the phone's keys mean here.
-class KeyTable {
-public:
-    explicit KeyTable(WorkspaceKeys workspaceKeys = WorkspaceKeys::controlAlt);
+namespace KeyTable {
 
-    // The desktop's workspace keys, from $XDG_CURRENT_DESKTOP (a colon-separated list).
-    static WorkspaceKeys workspaceKeysFor(std::string_view currentDesktop);
+// The desktop's workspace keys, from $XDG_CURRENT_DESKTOP (a colon-separated list).
+WorkspaceKeys workspaceKeysFor(std::string_view currentDesktop);
 
-    // The meaning of a virtual key pressed with these flags, or nothing for a key we do not send.
-    // Flags map one by one (Shift to Shift, Option to Alt, Command to Control, Control to Super),
-    // except Control+Left/Right, which switches spaces on the original ("navigate") and so
-    // presses this desktop's workspace keys.
-    std::optional<KeyChord> chord(std::uint16_t virtualKey, EventFlags flags) const;
+// The meaning of a virtual key pressed with these flags, or nothing for a key we do not send.
+// Flags map one by one (Shift to Shift, Option to Alt, Command to Control, Control to Super),
+// except Control+Left/Right, which switches spaces on the original ("navigate") and so presses
+// the desktop's workspace keys.
+std::optional<KeyChord> chord(std::uint16_t virtualKey, EventFlags flags,
+                              WorkspaceKeys workspaceKeys = WorkspaceKeys::controlAlt);
 
-private:
-    WorkspaceKeys workspaceKeys_;
-};
+} // namespace KeyTable
 
 } // namespace corvane

@@ -1,4 +1,4 @@
-#include "platform/inputmap/MouseEventMeaning.h"
+#include "input/mapping/MouseEventMeaning.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "platform/inputmap/RelativeMotion.h"
+#include "input/mapping/RelativeMotion.h"
 
 #include <cmath>
 

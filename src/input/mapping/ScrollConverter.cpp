@@ -1,4 +1,4 @@
-#include "platform/inputmap/ScrollConverter.h"
+#include "input/mapping/ScrollConverter.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/inputmap/ModifierKeys.h"
+#include "input/mapping/ModifierKeys.h"
 
 #include <array>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "platform/inputmap/FractionalMotion.h"
+#include "input/mapping/FractionalMotion.h"
 
 #include <algorithm>
 #include <cmath>

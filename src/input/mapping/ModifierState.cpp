@@ -1,4 +1,4 @@
-#include "platform/inputmap/ModifierState.h"
+#include "input/mapping/ModifierState.h"
 
 #include <ranges>
 #include <variant>

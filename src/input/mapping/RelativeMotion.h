@@ -1,7 +1,7 @@
 #pragma once
 
 #include "input/SyntheticEvent.h"
-#include "platform/inputmap/FractionalMotion.h"
+#include "input/mapping/FractionalMotion.h"
 
 namespace corvane {
 

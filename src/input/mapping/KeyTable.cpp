@@ -1,6 +1,6 @@
-#include "platform/inputmap/KeyTable.h"
+#include "input/mapping/KeyTable.h"
 
-#include "platform/inputmap/ModifierKeys.h"
+#include "input/mapping/ModifierKeys.h"
 
 #include <algorithm>
 #include <ranges>
@@ -34,8 +34,6 @@ bool switchesWorkspace(std::uint16_t virtualKey, EventFlags flags) {
 
 } // namespace
 
-KeyTable::KeyTable(WorkspaceKeys workspaceKeys) : workspaceKeys_(workspaceKeys) {}
-
 WorkspaceKeys KeyTable::workspaceKeysFor(std::string_view currentDesktop) {
     for (const auto name : std::views::split(currentDesktop, ':')) {
         if (std::string_view(name.begin(), name.end()) == "KDE") {
@@ -45,14 +43,15 @@ WorkspaceKeys KeyTable::workspaceKeysFor(std::string_view currentDesktop) {
     return WorkspaceKeys::controlAlt;
 }
 
-std::optional<KeyChord> KeyTable::chord(std::uint16_t virtualKey, EventFlags flags) const {
+std::optional<KeyChord> KeyTable::chord(std::uint16_t virtualKey, EventFlags flags,
+                                        WorkspaceKeys workspaceKeys) {
     const auto* found = std::ranges::find(entries, virtualKey, &Entry::virtualKey);
     if (found == entries.end()) {
         return std::nullopt;
     }
     ModifierSet modifiers = ModifierKeys::of(flags);
     if (switchesWorkspace(virtualKey, flags)) {
-        modifiers = workspaceKeys_ == WorkspaceKeys::controlSuper
+        modifiers = workspaceKeys == WorkspaceKeys::controlSuper
                         ? LinuxModifier::control | LinuxModifier::super
                         : LinuxModifier::control | LinuxModifier::alt;
     }

@@ -7,9 +7,10 @@ namespace corvane {
 // What a mouse event does to its button; every mouse event also puts the pointer at its location.
 enum class ButtonTransition { none, press, release };
 
-class MouseEventMeaning {
-public:
-    static ButtonTransition transition(MouseEventType type);
-};
+namespace MouseEventMeaning {
+
+ButtonTransition transition(MouseEventType type);
+
+} // namespace MouseEventMeaning
 
 } // namespace corvane

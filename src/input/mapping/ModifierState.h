@@ -1,8 +1,8 @@
 #pragma once
 
 #include "input/SyntheticEvent.h"
-#include "platform/inputmap/KeyTable.h"
-#include "platform/inputmap/ModifierKeys.h"
+#include "input/mapping/KeyTable.h"
+#include "input/mapping/ModifierKeys.h"
 
 #include <optional>
 #include <vector>
