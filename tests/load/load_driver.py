@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
-"""The phone side of the load scenarios, against a live `corvane --headless` (see run.sh). Only
-outside witnesses count: the receiver's published lines, its /proc entries, the X pointer and
-what the sockets see. Prints one line of figures and exits 0, or "FAIL: ..." and exits 1.
-
-  load_driver.py SCENARIO PID OUTPUT LOG [--long] [--host HOST]
-"""
+"""load_driver.py SCENARIO PID OUTPUT LOG [--long] [--host HOST]: the phones of a load scenario
+against `corvane --headless` (run.sh), judged from outside: its printed lines, /proc, the X
+pointer, the sockets. Prints one line of figures, or "FAIL: ..." and exits 1."""
 
 import contextlib
 import json
@@ -24,10 +21,10 @@ READY, CONNECTED = "Ready for pairing", "Touch device connected"
 PAUSED = "Too many wrong codes: pairing by code is paused"
 FREE_GUESSES, GUESS_INTERVAL = 5, 40.0  # the receiver's pairing budget
 LIMIT = 16384  # the longest line a connection may buffer
-HOST, PORT = "127.0.0.1", 55440
 # The size of each scenario: bounded (CI), and --long.
 SIZES = {"refuse": (10000, 100000), "flood": (200000, 1000000), "overlong": (8, 200),
          "silent": (32, 180), "vanish": (1, 3), "guess": (10, 60)}
+HOST, PORT, PID, OUTPUT, LOG = "127.0.0.1", 55440, 0, "", ""
 
 
 class LoadFailure(Exception):
@@ -48,38 +45,35 @@ def wait_until(done, seconds, failure, interval=0.02, start=None):
     return time.monotonic() - start
 
 
-class Receiver:
-    def __init__(self, pid, output):
-        self.pid, self.output = pid, output
+def values(key):
+    with open(OUTPUT, encoding="utf-8", errors="replace") as file:
+        return [line[len(key) + 2:] for line in file.read().splitlines() if line.startswith(key + ": ")]
 
-    def values(self, key):
-        with open(self.output, encoding="utf-8", errors="replace") as file:
-            return [line[len(key) + 2:] for line in file.read().splitlines()
-                    if line.startswith(key + ": ")]
 
-    def ready_count(self):
-        return self.values("status").count(READY)
+def ready_count():
+    return values("status").count(READY)
 
-    def code(self):
-        return self.values("code")[-1]
 
-    def wait_ready_after(self, count, seconds, start=None):
-        """Seconds until "Ready for pairing" has been printed more than `count` times."""
-        return wait_until(lambda: self.rss() and self.ready_count() > count, seconds,
-                          lambda: f"not {READY} within {seconds} s", start=start)
+def wait_ready_after(count, seconds, start=None):
+    """Seconds until "Ready for pairing" has been printed more than `count` times."""
+    return wait_until(lambda: rss() and ready_count() > count, seconds,
+                      lambda: f"not {READY} within {seconds} s", start=start)
 
-    def rss(self):
-        check(os.path.exists(f"/proc/{self.pid}"), "the receiver has exited")
-        with open(f"/proc/{self.pid}/status") as file:
-            return int(re.search(r"^VmRSS:\s+(\d+)", file.read(), re.MULTILINE)[1])
 
-    def cpu_seconds(self):
-        with open(f"/proc/{self.pid}/stat") as file:
-            fields = file.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+def rss():
+    check(os.path.exists(f"/proc/{PID}"), "the receiver has exited")
+    with open(f"/proc/{PID}/status") as file:
+        return int(re.search(r"^VmRSS:\s+(\d+)", file.read(), re.MULTILINE)[1])
 
-    def fds(self):
-        return len(os.listdir(f"/proc/{self.pid}/fd"))
+
+def cpu_seconds():
+    with open(f"/proc/{PID}/stat") as file:
+        fields = file.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def fds():
+    return len(os.listdir(f"/proc/{PID}/fd"))
 
 
 def pointer():
@@ -119,9 +113,9 @@ class Phone:
         self.sock = socket.create_connection((HOST, PORT), timeout=5.0)
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.pending, self.send, self.close = b"", self.sock.sendall, self.sock.close
+        self.expected, self.step, self.latencies = (640, 400), 40, []
 
     def reply(self):
-        self.sock.settimeout(5.0)
         while b"\n" not in self.pending:
             chunk = self.sock.recv(4096)
             check(chunk, "the receiver closed the connection instead of replying")
@@ -130,27 +124,19 @@ class Phone:
         return json.loads(text)
 
     def pair(self, code=None, client_id=None, token=None):
-        """Pairs with the code, or resumes with the token; returns (client ID, token)."""
         client_id = client_id or str(uuid.uuid4()).upper()
         self.send(hello(code, client_id, token))
         answer = self.reply()
         check(answer.get("kind") == "accepted", f"refused: {answer}")
         return client_id, token or answer["token"]
 
-
-class FlowProbe:
-    """Each probe moves the pointer by a known step and waits for it there: input that nets to
-    zero may travel in between; a lost or reordered message leaves the pointer off its spot."""
-
-    def __init__(self, phone, start=(640, 400)):
-        subprocess.run(["xdotool", "mousemove", *map(str, start)], check=True)
-        self.phone, self.expected, self.step, self.latencies = phone, start, 40, []
-
     def probe(self, seconds=10.0):
+        """Moves the pointer by a known step and waits for it there: input that nets to zero may
+        travel in between; a lost or reordered message leaves the pointer off its spot."""
         self.step = -self.step
         self.expected = (self.expected[0] + self.step, self.expected[1] + self.step)
         started = time.monotonic()
-        self.phone.send(move(self.step, self.step))
+        self.send(move(self.step, self.step))
         self.latencies.append(wait_until(
             lambda: pointer() == self.expected, seconds,
             lambda: f"input stalled: pointer at {pointer()}, not {self.expected}", 0.005, started))
@@ -159,35 +145,30 @@ class FlowProbe:
         return f"{len(self.latencies)} input checks ok (slowest {max(self.latencies) * 1000:.0f} ms)"
 
 
-def admit(receiver):
+def admit():
     phone = Phone()
-    phone.pair(receiver.code())
-    check(receiver.values("status")[-1] == CONNECTED, "not connected after pairing")
-    flow = FlowProbe(phone)
-    flow.probe()
-    return phone, flow
+    phone.pair(values("code")[-1])
+    check(values("status")[-1] == CONNECTED, "not connected after pairing")
+    subprocess.run(["xdotool", "mousemove", *map(str, phone.expected)], check=True)
+    phone.probe()
+    return phone
 
 
-def leave(receiver, phone, seconds=5.0):
+def leave(phone, seconds=5.0):
     """Closes a phone that holds the slot; returns how long the slot took to free."""
-    before, closed_at = receiver.ready_count(), time.monotonic()
+    before, closed_at = ready_count(), time.monotonic()
     phone.close()
-    return receiver.wait_ready_after(before, seconds, closed_at)
+    return wait_ready_after(before, seconds, closed_at)
 
 
-def scenario_refuse(receiver, attempts):
-    """Attempts from 32 threads at once while a phone is admitted; each must be closed without a
-    byte, every tenth presenting the current code, and the phone's input keeps flowing."""
-    phone, flow = admit(receiver)
-    ready, stop, errors, code = receiver.ready_count(), threading.Event(), [], receiver.code()
+def scenario_refuse(attempts):
+    """Attempts from 32 threads, every tenth with the code, each closed without a byte."""
+    phone, ready, stop, code = admit(), ready_count(), threading.Event(), values("code")[-1]
 
     def keep_probing():
-        try:
-            while not stop.is_set():
-                phone.send((move(1, 1) + move(-1, -1)) * 50)
-                flow.probe()
-        except (LoadFailure, OSError) as error:
-            errors.append(error)
+        while not stop.is_set():
+            phone.send((move(1, 1) + move(-1, -1)) * 50)
+            phone.probe()
 
     def attempt(index):
         with socket.create_connection((HOST, PORT), timeout=10) as sock:
@@ -196,48 +177,43 @@ def scenario_refuse(receiver, attempts):
                     sock.sendall(hello(code))
             return closed(sock, 10)
 
-    thread = threading.Thread(target=keep_probing, daemon=True)
     started = time.monotonic()
-    thread.start()
-    try:
-        with ThreadPoolExecutor(32) as pool:
+    with ThreadPoolExecutor(33) as pool:
+        probing = pool.submit(keep_probing)
+        try:
             refused = sum(pool.map(attempt, range(attempts)))
-    finally:
-        stop.set()
-        thread.join(15.0)
+        finally:
+            stop.set()
+        probing.result()
     elapsed = time.monotonic() - started
-    check(not thread.is_alive() and not errors, f"input while refusing others: {errors}")
     check(refused == attempts, f"{refused} of {attempts} refused")
-    check(len(flow.latencies) > 3, f"only {len(flow.latencies) - 1} input checks during the storm")
-    check(receiver.ready_count() == ready, "the admitted phone lost its slot")
-    leave(receiver, phone)
+    check(len(phone.latencies) > 3, f"only {len(phone.latencies) - 1} input checks during the storm")
+    check(ready_count() == ready, "the admitted phone lost its slot")
+    leave(phone)
     return (f"{refused}/{attempts} attempts refused in {elapsed:.1f} s ({refused / elapsed:.0f}/s)"
-            f" while one phone stayed admitted; {flow.summary()} meanwhile")
+            f" while one phone stayed admitted; {phone.summary()} meanwhile")
 
 
-def scenario_flood(receiver, messages):
-    phone, flow = admit(receiver)
-    batch, batches = (move(1, 1) + move(-1, -1)) * 500, messages // 1000
-    every, samples = max(1, batches // 10), []
-    cpu, started = receiver.cpu_seconds(), time.monotonic()
-    for index in range(1, batches + 1):
+def scenario_flood(messages):
+    phone, batch, samples = admit(), (move(1, 1) + move(-1, -1)) * 500, []
+    cpu, started = cpu_seconds(), time.monotonic()
+    for index in range(1, messages // 1000 + 1):
         phone.send(batch)
-        if index % every == 0:
+        if index % max(1, messages // 10000) == 0:
             # Once the probe arrives, everything sent before it has been handled.
-            flow.probe(60.0)
-            samples.append(receiver.rss())
-    elapsed, cpu = time.monotonic() - started, receiver.cpu_seconds() - cpu
-    leave(receiver, phone)
+            phone.probe(60.0)
+            samples.append(rss())
+    elapsed, cpu = time.monotonic() - started, cpu_seconds() - cpu
+    leave(phone)
     growth = max(samples[1:]) - samples[0]
     check(growth <= 1024, f"RSS grew {growth} KiB after warm-up: {samples}")
     return (f"{messages} messages in {elapsed:.1f} s ({messages / elapsed:.0f}/s, receiver CPU "
             f"{cpu * 1e6 / messages:.0f} us a message); RSS {samples[0] / 1024:.1f} MiB after "
-            f"warm-up, peak {max(samples) / 1024:.1f}, growth {growth} KiB; {flow.summary()}")
+            f"warm-up, peak {max(samples) / 1024:.1f}, growth {growth} KiB; {phone.summary()}")
 
 
 def fill_without_newline(phone, limit=32 << 20):
-    """Sends up to `limit` bytes that never end a line; returns the bytes the kernel took before
-    the receiver reset the connection."""
+    """The bytes the kernel took of `limit` without a newline before the receiver reset it."""
     chunk, sent, deadline = b"x" * 65536, 0, time.monotonic() + 10
     phone.sock.setblocking(False)
     while time.monotonic() < deadline and sent < limit:
@@ -250,13 +226,13 @@ def fill_without_newline(phone, limit=32 << 20):
     raise LoadFailure(f"{sent} bytes without a newline accepted")
 
 
-def scenario_overlong(receiver, rounds):
-    rss, taken, frees, client_id, token = receiver.rss(), [], [], None, None
+def scenario_overlong(rounds):
+    before, taken, frees, client_id, token = rss(), [], [], None, None
     for index in range(rounds):
-        ready, phone = receiver.ready_count(), Phone()
+        ready, phone = ready_count(), Phone()
         if index % 2:
             # An admitted phone gets no more room than a stranger.
-            client_id, token = phone.pair(None if token else receiver.code(), client_id, token)
+            client_id, token = phone.pair(None if token else values("code")[-1], client_id, token)
         if index % 4 < 2:
             phone.send(b"x" * LIMIT)
             check(not closed(phone.sock, 0.5), "cut off at or below the limit")
@@ -264,47 +240,45 @@ def scenario_overlong(receiver, rounds):
             check(closed(phone.sock, 3.0), "still connected one byte above the limit")
         else:
             taken.append(fill_without_newline(phone))
-        frees.append(receiver.wait_ready_after(ready, 5.0))
+        frees.append(wait_ready_after(ready, 5.0))
         phone.close()
-    growth = receiver.rss() - rss
-    check(growth <= 1024, f"RSS grew {growth} KiB over the floods")
+    check(rss() - before <= 1024, f"RSS grew {rss() - before} KiB over the floods")
     return (f"{rounds} connections cut off: {rounds - len(taken)} kept at {LIMIT} bytes and cut "
             f"at {LIMIT + 1}, {len(taken)} offered 32 MiB and reset after at most "
             f"{max(taken, default=0) // 1024} KiB reached the sockets; slot free again after at "
             f"most {max(frees) * 1000:.1f} ms")
 
 
-def scenario_silent(receiver, hold):
-    ready, silent, started, refused = receiver.ready_count(), Phone(), time.monotonic(), 0
+def scenario_silent(hold):
+    ready, silent, started, refused = ready_count(), Phone(), time.monotonic(), 0
     while time.monotonic() - started < hold:
         time.sleep(1.0)
-        intruder = Phone()
-        intruder.send(hello(receiver.code()))
-        check(closed(intruder.sock, 3.0), "a second connection was admitted")
-        intruder.close()
+        with socket.create_connection((HOST, PORT)) as intruder:
+            intruder.sendall(hello(values("code")[-1]))
+            check(closed(intruder, 3.0), "a second connection was admitted")
         refused += 1
-        check(receiver.ready_count() == ready, "the silent client lost its slot")
-    held, freed = time.monotonic() - started, leave(receiver, silent, 2.0)
-    leave(receiver, admit(receiver)[0])
+        check(ready_count() == ready, "the silent client lost its slot")
+    held, freed = time.monotonic() - started, leave(silent, 2.0)
+    leave(admit())
     return (f"a silent client kept the slot for {held:.0f} s while {refused} others were "
             f"refused; slot free {freed * 1000:.1f} ms after it closed, next phone admitted")
 
 
-def scenario_vanish(receiver, rounds):
+def scenario_vanish(rounds):
     """Runs in the phone's own namespace, where its packets are then dropped."""
     times = []
     for _ in range(rounds):
-        phone, ready, vanished = admit(receiver)[0], receiver.ready_count(), time.monotonic()
+        phone, ready, vanished = admit(), ready_count(), time.monotonic()
         subprocess.run(["ip", "route", "add", "blackhole", HOST], check=True)
         try:
-            times.append(receiver.wait_ready_after(ready, 50, vanished))
+            times.append(wait_ready_after(ready, 50, vanished))
         finally:
             subprocess.run(["ip", "route", "del", "blackhole", HOST], check=True)
             # A reset, not a FIN that would wait for the dead link.
             phone.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             phone.close()
         check(times[-1] <= 35, f"slot freed {times[-1]:.1f} s after the phone vanished")
-    leave(receiver, admit(receiver)[0])
+    leave(admit())
     return (f"{rounds} vanished phone(s): slot free after "
             f"{', '.join(f'{t:.1f}' for t in times)} s (bound 35 s), next phone admitted")
 
@@ -312,20 +286,17 @@ def scenario_vanish(receiver, rounds):
 def compared_codes(since, until):
     """(time, count) of each security log line of a code compared and found wrong; run.sh stamps
     them with the monotonic clock, and a run of them is logged once, then as "N more time(s)"."""
-    found = []
-    with open(sys.argv[4], encoding="utf-8", errors="replace") as log:
-        for entry in log:
-            matched = re.match(r"^\s*([0-9.]+) corvane\.security: .*rejected: no right code or "
-                               r"token(.*: (\d+) more time\(s\), the last from )?", entry)
-            if matched and since - 0.001 <= float(matched[1]) <= until:
-                found.append((float(matched[1]), int(matched[3] or 1)))
-    return found
+    with open(LOG, encoding="utf-8", errors="replace") as log:
+        found = [re.match(r"^\s*([0-9.]+) corvane\.security: .*rejected: no right code or token"
+                          r"(: (\d+) more time\(s\), the last from )?", entry) for entry in log]
+    return [(float(m[1]), int(m[3] or 1)) for m in found
+            if m and since - 0.001 <= float(m[1]) <= until]
 
 
-def scenario_guess(receiver, seconds):
+def scenario_guess(seconds):
     phone = Phone()
-    client_id, token = phone.pair(receiver.code())
-    leave(receiver, phone)
+    client_id, token = phone.pair(values("code")[-1])
+    leave(phone)
     hellos = connections = 0
     started = time.monotonic()
     while time.monotonic() - started < seconds:
@@ -337,24 +308,24 @@ def scenario_guess(receiver, seconds):
                   "a guessing client paired")
         phone.close()
     stopped = time.monotonic()
-    check(receiver.values("pairing")[-1:] == [PAUSED], "pairing by code was not paused")
+    check(values("pairing")[-1:] == [PAUSED], "pairing by code was not paused")
 
     # A paired phone is never held back, however the guessing went.
     phone = Phone()
     phone.pair(client_id=client_id, token=token)
-    leave(receiver, phone)
-    check(receiver.values("pairing")[-1] == PAUSED, "the pause ended before the token was tried")
+    leave(phone)
+    check(values("pairing")[-1] == PAUSED, "the pause ended before the token was tried")
 
     # The user with the right code, trying once a second.
     while True:
         check(time.monotonic() - stopped < GUESS_INTERVAL + 20, "the right code was not let in")
         phone, answer = Phone(), {}
-        phone.send(hello(receiver.code()))
+        phone.send(hello(values("code")[-1]))
         with contextlib.suppress(OSError, LoadFailure):
             answer = phone.reply()
         if answer.get("kind") == "accepted":
             waited = time.monotonic() - stopped
-            leave(receiver, phone)
+            leave(phone)
             break
         phone.close()
         time.sleep(1.0)
@@ -375,17 +346,17 @@ def scenario_guess(receiver, seconds):
 
 
 def main(scenario, pid, output, log, *options):
-    global HOST
+    global HOST, PID, OUTPUT, LOG
+    PID, OUTPUT, LOG = int(pid), output, log
     HOST = options[options.index("--host") + 1] if "--host" in options else HOST
-    receiver = Receiver(int(pid), output)
     try:
-        fds, rss = receiver.fds(), receiver.rss()
-        figures = globals()["scenario_" + scenario](receiver, SIZES[scenario]["--long" in options])
-        wait_until(lambda: receiver.fds() == fds, 15.0,
-                   lambda: f"open descriptors {fds} before, {receiver.fds()} after", 0.2)
-        print(f"{figures}; RSS {rss / 1024:.1f} -> {receiver.rss() / 1024:.1f} MiB; "
-              f"fds {fds} -> {fds}", flush=True)
-    except LoadFailure as failure:
+        before, memory = fds(), rss()
+        figures = globals()["scenario_" + scenario](SIZES[scenario]["--long" in options])
+        wait_until(lambda: fds() == before, 15.0,
+                   lambda: f"open descriptors {before} before, {fds()} after", 0.2)
+        print(f"{figures}; RSS {memory / 1024:.1f} -> {rss() / 1024:.1f} MiB; "
+              f"fds {before} -> {before}", flush=True)
+    except (LoadFailure, OSError) as failure:
         print(f"FAIL: {failure}", flush=True)
         return 1
     return 0

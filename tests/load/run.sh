@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Load scenarios against the real program: `corvane --headless` injecting through XTEST into a
-# private Xvfb, its pairings in a file; load_driver.py plays the phones and judges from outside.
-#
+# Load scenarios: `corvane --headless` injecting through XTEST into Xvfb, pairings in a file;
+# load_driver.py plays the phones and judges from outside.
 #   tests/load/run.sh [--build DIR] SCENARIO|all [--long]
-#
 #   refuse flood overlong silent vanish guess   bounded variants (CI); --long for the figures
 #   memory   resident size of the headless runner (idle, with a phone, after it) with XTEST, the
 #            keyring and avahi-daemon, and of the window with each Qt Quick renderer
@@ -33,8 +31,7 @@ memory() {
 }
 scenario_memory() {
     up x system-bus avahi session-bus keyring
-    start_corvane
-    wait_line "status: Ready for pairing"
+    start_ready
     memory "headless, idle" "$corvane_pid"
     open_phone phone --code "$(current_code)" --client-id "$(new_client_id)"
     wait_line "status: Touch device connected"
@@ -59,8 +56,7 @@ run_scenario() {
     [[ $1 != memory ]] || { scenario_memory && return; }
     up x
     # Security log lines carry the monotonic clock, which the driver reads too.
-    QT_MESSAGE_PATTERN='%{time boot} %{category}: %{message}' start_corvane file
-    wait_line "status: Ready for pairing"
+    QT_MESSAGE_PATTERN='%{time boot} %{category}: %{message}' start_ready file
     local driver=(python3 "$here/load_driver.py" "$1" "$corvane_pid" "$corvane_out" "$work/corvane.log")
     ! $long || driver+=(--long)
     if [[ $1 == vanish ]]; then

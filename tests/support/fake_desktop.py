@@ -1,14 +1,11 @@
 #!/usr/bin/python3
 """The desktop's side of the session bus, for tests.
-
-  fake_desktop.py serve         owns, until killed, a tray (StatusNotifierWatcher with a host), a
-                                notification server and xdg-desktop-portal's RemoteDesktop (version
-                                2); prints one JSON line per event: {"registered": SERVICE},
-                                {"notify": SUMMARY}, {"call": METHOD, "args": [...]}. SIGUSR1 closes
-                                the portal session; SIGUSR2 makes its consent dialog deny.
-  fake_desktop.py menu          the tray menu as a host shows it: LABEL|enabled|visible|checked
-  fake_desktop.py click LABEL   clicks a tray menu item as a host does
-"""
+  serve        until killed: a tray (StatusNotifierWatcher and host), a notification server and the
+               RemoteDesktop portal; one JSON line per event: {"registered": SERVICE}, {"notify":
+               SUMMARY}, {"call": METHOD, "args": [...]}. SIGUSR1 closes the portal session,
+               SIGUSR2 makes its consent dialog deny.
+  menu         the tray menu as a host shows it: LABEL|enabled|visible|checked
+  click LABEL  clicks a tray menu item as a host does"""
 
 import json
 import signal
@@ -32,43 +29,42 @@ def report(**event):
     print(json.dumps(event), flush=True)
 
 
-class Watcher(dbus.service.Object):
-    def __init__(self, bus):
-        super().__init__(bus, "/StatusNotifierWatcher")
-        self.items = []
-
-    @dbus.service.method(WATCHER, in_signature="s")
-    def RegisterStatusNotifierItem(self, service):
-        self.items.append(str(service))
-        report(registered=str(service))
-
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
-    def Get(self, interface, name):
-        return {"IsStatusNotifierHostRegistered": True, "ProtocolVersion": dbus.Int32(0),
-                "RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s")}[name]
-
-
-class Notifications(dbus.service.Object):
-    @dbus.service.method(NOTIFICATIONS, in_signature="susssasa{sv}i", out_signature="u")
-    def Notify(self, app, replaces, icon, summary, body, actions, hints, timeout):
-        report(notify=str(summary), body=str(body))
-        return 1
-
-    @dbus.service.method(NOTIFICATIONS, out_signature="as")
-    def GetCapabilities(self):
-        return ["body"]
-
-
 def emit(bus, path, interface, name, signature, *args):
     message = dbus.lowlevel.SignalMessage(path, interface, name)
     message.append(*args, signature=signature)
     bus.send_message(message)
 
 
-class Portal(dbus.service.Object):
+class Desktop(dbus.service.Object):
+    """The tray's watcher, the notification server and the portal, each at its own path."""
+    SUPPORTS_MULTIPLE_OBJECT_PATHS = True
+
     def __init__(self, bus):
-        super().__init__(bus, PORTAL)
-        self.bus, self.grant, self.session, self.tokens = bus, True, None, 0
+        super().__init__()
+        for path in ("/StatusNotifierWatcher", "/org/freedesktop/Notifications", PORTAL):
+            self.add_to_connection(bus, path)
+        self.bus, self.items, self.grant, self.session, self.tokens = bus, [], True, None, 0
+
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
+    def GetAll(self, interface):
+        return {WATCHER: {"IsStatusNotifierHostRegistered": True,
+                          "RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s")},
+                REMOTE_DESKTOP: {"AvailableDeviceTypes": dbus.UInt32(7),
+                                 "version": dbus.UInt32(2)}}.get(interface, {})
+
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
+    def Get(self, interface, name):
+        return self.GetAll(interface)[name]
+
+    @dbus.service.method(WATCHER, in_signature="s")
+    def RegisterStatusNotifierItem(self, service):
+        self.items.append(str(service))
+        report(registered=str(service))
+
+    @dbus.service.method(NOTIFICATIONS, in_signature="susssasa{sv}i", out_signature="u")
+    def Notify(self, app, replaces, icon, summary, body, actions, hints, timeout):
+        report(notify=str(summary), body=str(body))
+        return 1
 
     def request(self, sender, options, response=0, results=None):
         """A request whose Response follows once the call that made it has returned."""
@@ -77,32 +73,23 @@ class Portal(dbus.service.Object):
                       response, results or {})
         return dbus.ObjectPath(path)
 
-    def record(self, method, *args):
-        report(call=method, args=args)
-
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
-    def GetAll(self, interface):
-        return dbus.Dictionary({"AvailableDeviceTypes": dbus.UInt32(7),
-                                "version": dbus.UInt32(2)}, signature="sv")
-
     @dbus.service.method(REMOTE_DESKTOP, in_signature="a{sv}", out_signature="o",
                          sender_keyword="sender")
     def CreateSession(self, options, sender):
-        self.record("CreateSession", options)
-        path = f"{PORTAL}/session/{sender[1:].replace('.', '_')}/{options['session_handle_token']}"
-        self.session = path
-        return self.request(sender, options, 0, {"session_handle": dbus.ObjectPath(path)})
+        report(call="CreateSession", args=[options])
+        self.session = f"{PORTAL}/session/{sender[1:].replace('.', '_')}/{options['session_handle_token']}"
+        return self.request(sender, options, 0, {"session_handle": dbus.ObjectPath(self.session)})
 
     @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}", out_signature="o",
                          sender_keyword="sender")
     def SelectDevices(self, session, options, sender):
-        self.record("SelectDevices", session, options)
+        report(call="SelectDevices", args=[session, options])
         return self.request(sender, options)
 
     @dbus.service.method(REMOTE_DESKTOP, in_signature="osa{sv}", out_signature="o",
                          sender_keyword="sender")
     def Start(self, session, parent_window, options, sender):
-        self.record("Start", session)
+        report(call="Start", args=[session])
         if not self.grant:
             return self.request(sender, options, 1)
         self.tokens += 1
@@ -111,19 +98,19 @@ class Portal(dbus.service.Object):
 
     @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}dd")
     def NotifyPointerMotion(self, session, options, dx, dy):
-        self.record("NotifyPointerMotion", dx, dy)
+        report(call="NotifyPointerMotion", args=[dx, dy])
 
     @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}iu")
     def NotifyPointerButton(self, session, options, button, state):
-        self.record("NotifyPointerButton", button, state)
+        report(call="NotifyPointerButton", args=[button, state])
 
     @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}ui")
     def NotifyPointerAxisDiscrete(self, session, options, axis, steps):
-        self.record("NotifyPointerAxisDiscrete", axis, steps)
+        report(call="NotifyPointerAxisDiscrete", args=[axis, steps])
 
     @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}iu")
     def NotifyKeyboardKeysym(self, session, options, keysym, state):
-        self.record("NotifyKeyboardKeysym", keysym, state)
+        report(call="NotifyKeyboardKeysym", args=[keysym, state])
 
     def close(self):
         if self.session:
@@ -135,13 +122,10 @@ class Portal(dbus.service.Object):
 def serve():
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
-    portal = Portal(bus)
-    keep = [Watcher(bus), Notifications(bus, "/org/freedesktop/Notifications"), portal]
-    keep += [dbus.service.BusName(name, bus) for name in
-             (WATCHER, NOTIFICATIONS, "org.freedesktop.portal.Desktop")]
-    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, portal.close)
-    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR2,
-                         lambda: setattr(portal, "grant", False) or True)
+    desktop = Desktop(bus)
+    names = [dbus.service.BusName(name, bus) for name in (WATCHER, NOTIFICATIONS, "org.freedesktop.portal.Desktop")]
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, desktop.close)
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR2, lambda: setattr(desktop, "grant", False) or True)
     report(ready=True)
     GLib.MainLoop().run()
 

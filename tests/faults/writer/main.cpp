@@ -14,8 +14,6 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace corvane {
 namespace {
@@ -27,7 +25,8 @@ constexpr unsigned long long maxGenerationsPerRun = 100000;
 TokenMap tokensFor(unsigned long long generation) {
     TokenMap tokens;
     for (unsigned long long i = 0; i <= generation % 61; ++i) {
-        tokens.emplace(std::to_string(i), "g" + std::to_string(generation) + "-" + std::to_string(i));
+        tokens.emplace(std::to_string(i),
+                       "g" + std::to_string(generation) + "-" + std::to_string(i));
     }
     return tokens;
 }
@@ -53,18 +52,14 @@ int check(const PairingKeychain& keychain) {
         std::cerr << "read: " << stored.error().description() << "\n";
         return 1;
     }
-    if (!stored->has_value()) {
-        std::cout << "0\n";
-        return 0;
-    }
-    auto tokens = decodeTokenMap(**stored);
     unsigned long long generation = 0;
+    auto tokens = decodeTokenMap(stored->value_or("{}"));
     if (tokens && tokens->contains("0")) {
         const std::string& first = tokens->at("0");
         std::from_chars(first.data() + 1, first.data() + first.size(), generation);
     }
-    if (!tokens || generation == 0 || *tokens != tokensFor(generation)) {
-        std::cerr << "a torn item of " << (*stored)->size() << " bytes\n";
+    if (!tokens || (stored->has_value() && (generation == 0 || *tokens != tokensFor(generation)))) {
+        std::cerr << "a torn item: " << stored->value_or("") << "\n";
         return 1;
     }
     std::cout << generation << "\n";
@@ -75,16 +70,15 @@ int check(const PairingKeychain& keychain) {
 } // namespace corvane
 
 int main(int argc, char** argv) {
-    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    const std::string command = argc > 2 ? argv[1] : "";
     unsigned long long first = 0;
-    if (args.size() == 3 && args[0] == "write") {
-        std::from_chars(args[2].data(), args[2].data() + args[2].size(), first);
+    if (argc == 4 && command == "write") {
+        std::from_chars(argv[3], argv[3] + std::char_traits<char>::length(argv[3]), first);
     }
-    if (first == 0 && !(args.size() == 2 && args[0] == "check")) {
+    if (first == 0 && (argc != 3 || command != "check")) {
         std::cerr << "usage: corvane-fault-writer write FOLDER FIRST | check FOLDER\n";
         return 2;
     }
-    const corvane::PairingKeychain keychain(
-        std::make_shared<corvane::FileSecretStore>(std::string(args[1])));
+    const corvane::PairingKeychain keychain(std::make_shared<corvane::FileSecretStore>(argv[2]));
     return first == 0 ? corvane::check(keychain) : corvane::write(keychain, first);
 }

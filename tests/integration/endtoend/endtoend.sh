@@ -1,17 +1,12 @@
 #!/usr/bin/env bash
-# End-to-end runs of `corvane --headless` against real daemons, with corvane-touch, the fake
-# BlueZ or the fake desktop as the other side and only outside witnesses as evidence.
-#
+# `corvane --headless` end to end against real daemons, judged by outside witnesses only.
 #   endtoend.sh [--build DIR] SCENARIO|all
-#
-#   pairing            TCP pairing found through avahi-daemon (renamed around a squatter, said
-#                      when the daemon goes, published again when it returns), stored in the
-#                      keyring, moving the X pointer; forget; SIGTERM
+#   pairing            TCP pairing found through avahi-daemon (renamed around a squatter, said when
+#                      the daemon goes, back when it returns), in the keyring, moving the X pointer
 #   bluetooth-pairing  a bonded central pairs over GATT with the fake BlueZ (5.66), moves the
 #                      pointer, leaves, and is served again with its token when it comes back
-#   portal             a Wayland session: the start waits for the portal's consent, input arrives
-#                      as Notify calls and not on the X display, a closed session is access lost,
-#                      the next run restores with the newest token, a denial leaves it stopped
+#   portal             Wayland: consent first, input as the portal's Notify calls and not on X, a
+#                      closed session is access lost, restore tokens, a denial leaves it stopped
 log_tag=endtoend
 scenarios=(pairing bluetooth-pairing portal)
 # shellcheck source=tests/support/harness.sh
@@ -26,13 +21,11 @@ advertised() {
 
 scenario_pairing() {
     up x system-bus avahi session-bus keyring
-    local host host_id
-    host=$(hostname)
+    local host=$HOSTNAME host_id
     avahi-publish -s "$host" _corvane._tcp 1234 >"$work/squatter.log" 2>&1 &
-    pids+=($!)
+    started $!
     wait_for 20 "the squatter" grep -q Established "$work/squatter.log"
-    start_corvane
-    wait_line "status: Ready for pairing"
+    start_ready
     printed "bluetooth: Bluetooth LE peripheral mode unavailable" || fail "Bluetooth: $(last_value bluetooth)"
     wait_for 20 "our service" advertised
     [[ $(advertised) == "$host #2;\"id="* ]] || fail "advertised as '$(advertised)'"
@@ -51,11 +44,8 @@ scenario_pairing() {
     wait_line "publishing: Phones cannot find this computer: avahi-daemon is not running"
     command_corvane forget
     wait_line "status: Ready for pairing" 3
-    resume phone1 phone2
-    replied phone2 rejected
-    local left
-    left=$(stored_tokens || true)
-    [[ -z $left || $left == "{}" ]] || fail "the keyring still holds '$left'"
+    resume phone1 phone2 rejected
+    [[ $(stored_tokens || true) =~ ^(\{\})?$ ]] || fail "the keyring still holds $(stored_tokens)"
 
     log "published again when the daemon returns"
     up avahi
@@ -66,23 +56,17 @@ scenario_pairing() {
     [[ $(last_value status) == Stopped ]] || fail "last status is not Stopped"
 }
 
-# The fake BlueZ of tests/integration/bluez on the system bus: fds 5 (answers) and 6 (commands);
-# bluez COMMAND... leaves its JSON answer in $bluez_reply and fails unless it is ok.
+# The fake BlueZ of tests/integration/bluez on the system bus, through fds 5 (answers) and 6
+# (commands): bluez [COMMAND...] leaves its JSON answer in $bluez_reply, and fails unless it is ok.
 start_fake_bluez() {
     coproc FAKE_BLUEZ { exec /usr/bin/python3 "$here/../bluez/fake_bluez.py" 2>>"$work/fake-bluez.log" 7>&-; }
-    pids+=("$FAKE_BLUEZ_PID")
+    started "$FAKE_BLUEZ_PID"
     exec 5<&"${FAKE_BLUEZ[0]}" 6>&"${FAKE_BLUEZ[1]}"
-    bluez_answer
-}
-bluez_answer() {
-    IFS= read -r -t 20 bluez_reply <&5 || fail "no answer from the fake BlueZ"
-    echo "<- $bluez_reply" >>"$work/fake-bluez.out"
-    [[ $bluez_reply == '{"ok": true'* ]] || fail "fake BlueZ answered $bluez_reply"
+    bluez
 }
 bluez() {
-    echo "-> $*" >>"$work/fake-bluez.out"
-    echo "$*" >&6
-    bluez_answer
+    (($# == 0)) || echo "$*" >&6
+    IFS= read -r -t 20 bluez_reply <&5 && [[ $bluez_reply == '{"ok": true'* ]] || fail "fake BlueZ: '$*' answered '$bluez_reply'"
 }
 registered() { bluez status && [[ $bluez_reply == *'"registrations": 1'*'"LocalName": "Corvane Mac"'* ]]; }
 # central_send DEVICE TEXT: TEXT as writes of 20 bytes (MTU 23), as a phone cuts it.
@@ -103,8 +87,7 @@ central_reply() {
 scenario_bluetooth_pairing() {
     up x system-bus
     start_fake_bluez
-    start_corvane file
-    wait_line "status: Ready for pairing"
+    start_ready file
     wait_for 20 "the GATT application and advertisement" registered
 
     log "a bonded central pairs with the code and moves the pointer"
@@ -147,10 +130,7 @@ notified() { portal_calls Notify | sed 's/{"call": "\(.*\)", "args": \(.*\)}/\1 
 start_wayland_corvane() { corvane_input='' WAYLAND_DISPLAY=wayland-test XDG_SESSION_TYPE=wayland start_corvane file; }
 
 scenario_portal() {
-    up x session-bus
-    /usr/bin/python3 "$here/../../support/fake_desktop.py" serve >"$work/desktop.out" 2>"$work/desktop.log" &
-    started $! desktop_pid
-    wait_for 10 "the fake desktop" grep -q ready "$work/desktop.out"
+    up x session-bus desktop
     local pointer
     pointer=$(xdotool getmouselocation)
 
@@ -161,7 +141,7 @@ scenario_portal() {
     restores_with ""
     printf '%s\n' "move 30 20" click rightClick "scroll 0 40" "key undo" | pair phone1
     replied phone1 accepted
-    # Left and right button (BTN_LEFT, BTN_RIGHT), two notches down, Ctrl+Z as keysyms.
+    # BTN_LEFT, BTN_RIGHT, two notches down, Ctrl+Z as keysyms.
     printf '%s\n' "NotifyPointerMotion [30.0, 20.0]" "NotifyPointerButton [272, 1]" "NotifyPointerButton [272, 0]" \
         "NotifyPointerButton [273, 1]" "NotifyPointerButton [273, 0]" "NotifyPointerAxisDiscrete [0, 1]" \
         "NotifyPointerAxisDiscrete [0, 1]" "NotifyKeyboardKeysym [65507, 1]" "NotifyKeyboardKeysym [122, 1]" \
@@ -172,7 +152,7 @@ scenario_portal() {
     log "a closed session is access lost at the next input"
     kill -USR1 "$desktop_pid"
     wait_line "accessibility: false" 2
-    resume phone1 phone2 || true
+    resume phone1 phone2
     wait_line "status: Accessibility access lost"
     quit_corvane
 
