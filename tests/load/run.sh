@@ -1,130 +1,71 @@
 #!/usr/bin/env bash
-# Load scenarios against the real program: `corvane --headless` in its own network namespace,
-# injecting through XTEST into a private Xvfb, with its pairings in a file under temporary XDG
-# folders. load_driver.py plays the phones and judges from outside.
-#
-#   run.sh [--build DIR] SCENARIO [--long]     SCENARIO: refuse, flood, overlong, silent, vanish,
-#                                              guess
-#   run.sh [--build DIR] all [--long]
-#
-# Without --long each scenario runs a bounded variant (the one CI runs); --long runs the full
-# figures. DIR defaults to $CORVANE_BUILD_DIR, else build/default. Runs as root (namespaces);
-# exits 77 when it cannot. Everything it starts, it stops; every wait is bounded.
-set -euo pipefail
-
-here=$(cd "$(dirname "$0")" && pwd)
-build=${CORVANE_BUILD_DIR:-$here/../../build/default}
-long=false
-phase=outer
-scenario=
-while (($#)); do
-    case $1 in
-    --build) build=$2 && shift ;;
-    --long) long=true ;;
-    --phase) phase=$2 && shift ;;
-    -*) echo "usage: run.sh [--build DIR] SCENARIO|all [--long]" >&2 && exit 2 ;;
-    *) scenario=$1 ;;
-    esac
-    shift
-done
-build=$(cd "$build" && pwd)
-corvane="$build/src/app/corvane"
-scenarios=(refuse flood overlong silent vanish guess)
-log_tag="load:$scenario"
+# Load scenarios: `corvane --headless` injecting through XTEST into Xvfb, pairings in a file;
+# load_driver.py plays the phones and judges from outside.
+#   tests/load/run.sh [--build DIR] SCENARIO|all [--long]
+#   refuse flood overlong silent vanish guess   bounded variants (CI); --long for the figures
+#   memory   resident size of the headless runner (idle, with a phone, after it) with XTEST, the
+#            keyring and avahi-daemon, and of the window with each Qt Quick renderer
+log_tag=load
+scenarios=(refuse flood overlong silent vanish guess memory)
 # shellcheck source=tests/support/harness.sh
-source "$here/../support/harness.sh"
+source "$(dirname "$0")/../support/harness.sh"
 
-# Bounded and full figures per scenario: driver options and the time the whole run may take.
-driver_options() {
-    case $scenario:$long in
-    refuse:false) echo --attempts 10000 ;;
-    refuse:true) echo --attempts 100000 ;;
-    flood:false) echo --messages 200000 ;;
-    flood:true) echo --messages 1000000 ;;
-    overlong:false) echo --rounds 8 ;;
-    overlong:true) echo --rounds 200 ;;
-    silent:false) echo --hold 32 ;;
-    silent:true) echo --hold 180 ;;
-    vanish:false) echo --rounds 1 ;;
-    vanish:true) echo --rounds 3 ;;
-    guess:false) echo --seconds 10 ;;
-    guess:true) echo --seconds 60 ;;
-    esac
-}
-time_limit() {
-    if $long; then echo 900; else echo 100; fi
-}
-
-# ---------------------------------------------------------------- all: one run per scenario
-if [[ $scenario == all ]]; then
-    failed=()
-    for one in "${scenarios[@]}"; do
-        args=(--build "$build" "$one")
-        $long && args+=(--long)
-        status=0
-        bash "$0" "${args[@]}" || status=$?
-        ((status == 0 || status == 77)) || failed+=("$one")
-    done
-    ((${#failed[@]} == 0)) || { echo "load: failed: ${failed[*]}" >&2 && exit 1; }
-    exit 0
-fi
-[[ " ${scenarios[*]} " == *" $scenario "* ]] || fail "unknown scenario (${scenarios[*]}, all)"
-
-# ---------------------------------------------------------------- outer: a namespace of its own
-if [[ $phase == outer ]]; then
-    [[ -x $corvane ]] || fail "build the corvane target in $build first"
-    skip_unless_root
-    args=(--build "$build" --phase inner "$scenario")
-    $long && args+=(--long)
-    run_isolated load 20 timeout -k 10 "$(time_limit)" unshare --net -- bash "$0" "${args[@]}"
-fi
-
-# ---------------------------------------------------------------- inner: display, receiver, phones
-work=$CORVANE_TEST_WORK
-trap stop_started EXIT
-# The outer timeout's TERM must reach the EXIT trap, so that nothing outlives the run.
-trap 'exit 143' TERM
-ip link set lo up
-
-start_xvfb 15
-# Only this run's own state: no desktop session, no system bus (so no Bluetooth and no DNS-SD,
-# which the TCP side does not need), pairings in a file that disappears with the run.
-without_buses
-private_home
-
-# Security log lines carry the monotonic clock, which the driver reads too.
-export QT_MESSAGE_PATTERN='%{time boot} %{category}: %{message}'
-start_corvane file
-wait_line_count "status: Ready for pairing" 1
-
-driver=(python3 "$here/load_driver.py" "$scenario" --pid "$corvane_pid" --output "$corvane_out"
-    --log "$work/corvane.log")
-read -ra options <<<"$(driver_options)"
-if [[ $scenario == vanish ]]; then
-    # The phone lives in a second namespace behind a veth pair, so that its packets can be
-    # dropped at its end while the receiver's link stays up, as when a phone leaves Wi-Fi.
+# The vanishing phone lives in a namespace of its own behind a veth pair, so that its packets can
+# be dropped at its end while the receiver's link stays up, as when a phone leaves Wi-Fi.
+phone_namespace() {
     unshare --net sleep infinity &
-    phone_ns=$!
-    pids+=("$phone_ns")
-    own_namespace() { [[ $(readlink "/proc/$phone_ns/ns/net") != $(readlink /proc/self/ns/net) ]]; }
-    wait_for 5 "phone namespace" own_namespace
+    started $! phone_ns
+    wait_for 5 "the phone's namespace" eval '[[ $(readlink /proc/$phone_ns/ns/net) != $(readlink /proc/self/ns/net) ]]'
     ip link add load-receiver type veth peer name load-phone netns "$phone_ns"
     ip addr add 10.77.0.1/24 dev load-receiver
     ip link set load-receiver up
     nsenter --net="/proc/$phone_ns/ns/net" sh -c \
         'ip link set lo up && ip addr add 10.77.0.2/24 dev load-phone && ip link set load-phone up'
-    driver=(nsenter --net="/proc/$phone_ns/ns/net" "${driver[@]}" --host 10.77.0.1)
-fi
+}
 
-log "$(driver_options)"
-"${driver[@]}" "${options[@]}" >"$work/driver.out" &
-driver_pid=$!
-pids+=("$driver_pid")
-if ! wait "$driver_pid"; then
-    verdict=$(tail -1 "$work/driver.out")
-    fail "${verdict#FAIL: }"
-fi
+# memory WHAT PID: its resident figures after 3 s of rest, in kB.
+memory() {
+    sleep 3
+    echo "$1: $(awk '/^(VmRSS|RssAnon):/ {printf "%s %s kB, ", $1, $2}' "/proc/$2/status")$(
+        awk '/^Pss:/ {print "Pss: " $2 " kB"}' "/proc/$2/smaps_rollup")"
+}
+scenario_memory() {
+    up x system-bus avahi session-bus keyring
+    start_ready
+    memory "headless, idle" "$corvane_pid"
+    open_phone phone --code "$(current_code)" --client-id "$(new_client_id)"
+    wait_line "status: Touch device connected"
+    for _ in $(seq 1000); do printf 'move 1 0\nmove -1 0\n'; done >&8
+    echo "scroll 0 -30" >&8
+    memory "headless, one phone after 2000 moves" "$corvane_pid"
+    close_phone
+    wait_line "status: Ready for pairing" 2
+    memory "headless, after the phone left" "$corvane_pid"
+    quit_corvane
+    # The window at rest (it does not start the receiver), with each renderer.
+    for renderer in "" software; do
+        QT_QUICK_BACKEND=$renderer QT_QPA_PLATFORM=xcb "$corvane" >"$work/window.log" 2>&1 &
+        started $! window_pid
+        sleep 3
+        memory "window, ${renderer:-OpenGL} renderer" "$window_pid"
+        down "$window_pid"
+    done
+}
 
-command_corvane quit
-exits_cleanly "$corvane_pid" quit
-echo "load $scenario$($long && echo ' (long)'): $(tail -1 "$work/driver.out")"
+run_scenario() {
+    [[ $1 != memory ]] || { scenario_memory && return; }
+    up x
+    # Security log lines carry the monotonic clock, which the driver reads too.
+    QT_MESSAGE_PATTERN='%{time boot} %{category}: %{message}' start_ready file
+    local driver=(python3 "$here/load_driver.py" "$1" "$corvane_pid" "$corvane_out" "$work/corvane.log")
+    ! $long || driver+=(--long)
+    if [[ $1 == vanish ]]; then
+        phone_namespace
+        driver=(nsenter --net="/proc/$phone_ns/ns/net" "${driver[@]}" --host 10.77.0.1)
+    fi
+    "${driver[@]}" >"$work/driver.out" || fail "$(tail -1 "$work/driver.out")"
+    quit_corvane
+    echo "load $1$($long && echo ' (long)'): $(tail -1 "$work/driver.out")"
+}
+
+harness_main "$@"

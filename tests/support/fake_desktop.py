@@ -1,19 +1,18 @@
 #!/usr/bin/python3
-"""The desktop's side of the session bus, for tests: a tray (StatusNotifierWatcher with a host)
-and a notification server, plus a tray host's view of a registered item.
-
-  fake_desktop.py serve [--no-tray] [--no-notifications]
-        owns the services until killed; prints one JSON line per event on standard output:
-        {"registered": SERVICE} and {"notify": SUMMARY, "body": BODY}
-  fake_desktop.py menu            prints the tray menu, one item a line: LABEL|enabled|visible|checked
-  fake_desktop.py click LABEL     clicks the menu item LABEL as a tray host does
-  fake_desktop.py tooltip         prints the item's tool tip description
-"""
+"""The desktop's side of the session bus, for tests.
+  serve        until killed: a tray (StatusNotifierWatcher and host), a notification server and the
+               RemoteDesktop portal; one JSON line per event: {"registered": SERVICE}, {"notify":
+               SUMMARY}, {"call": METHOD, "args": [...]}. SIGUSR1 closes the portal session,
+               SIGUSR2 makes its consent dialog deny.
+  menu         the tray menu as a host shows it: LABEL|enabled|visible|checked
+  click LABEL  clicks a tray menu item as a host does"""
 
 import json
+import signal
 import sys
 
 import dbus
+import dbus.lowlevel
 import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
@@ -22,117 +21,143 @@ WATCHER = "org.kde.StatusNotifierWatcher"
 ITEM = "org.kde.StatusNotifierItem"
 MENU = "com.canonical.dbusmenu"
 NOTIFICATIONS = "org.freedesktop.Notifications"
+PORTAL = "/org/freedesktop/portal/desktop"
+REMOTE_DESKTOP = "org.freedesktop.portal.RemoteDesktop"
 
 
 def report(**event):
     print(json.dumps(event), flush=True)
 
 
-class Watcher(dbus.service.Object):
+def emit(bus, path, interface, name, signature, *args):
+    message = dbus.lowlevel.SignalMessage(path, interface, name)
+    message.append(*args, signature=signature)
+    bus.send_message(message)
+
+
+class Desktop(dbus.service.Object):
+    """The tray's watcher, the notification server and the portal, each at its own path."""
+    SUPPORTS_MULTIPLE_OBJECT_PATHS = True
+
     def __init__(self, bus):
-        super().__init__(bus, "/StatusNotifierWatcher")
-        self.items = []
+        super().__init__()
+        for path in ("/StatusNotifierWatcher", "/org/freedesktop/Notifications", PORTAL):
+            self.add_to_connection(bus, path)
+        self.bus, self.items, self.grant, self.session, self.tokens = bus, [], True, None, 0
 
-    @dbus.service.method(WATCHER, in_signature="s", sender_keyword="sender")
-    def RegisterStatusNotifierItem(self, service, sender=None):
-        self.items.append(str(service))
-        report(registered=str(service), sender=str(sender))
-        self.StatusNotifierItemRegistered(service)
-
-    @dbus.service.signal(WATCHER, signature="s")
-    def StatusNotifierItemRegistered(self, service):
-        pass
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
+    def GetAll(self, interface):
+        return {WATCHER: {"IsStatusNotifierHostRegistered": True,
+                          "RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s")},
+                REMOTE_DESKTOP: {"AvailableDeviceTypes": dbus.UInt32(7),
+                                 "version": dbus.UInt32(2)}}.get(interface, {})
 
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
     def Get(self, interface, name):
         return self.GetAll(interface)[name]
 
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
-    def GetAll(self, interface):
-        return {"IsStatusNotifierHostRegistered": True, "ProtocolVersion": dbus.Int32(0),
-                "RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s")}
-
-
-class Notifications(dbus.service.Object):
-    def __init__(self, bus):
-        super().__init__(bus, "/org/freedesktop/Notifications")
-        self.next_id = 0
+    @dbus.service.method(WATCHER, in_signature="s")
+    def RegisterStatusNotifierItem(self, service):
+        self.items.append(str(service))
+        report(registered=str(service))
 
     @dbus.service.method(NOTIFICATIONS, in_signature="susssasa{sv}i", out_signature="u")
     def Notify(self, app, replaces, icon, summary, body, actions, hints, timeout):
-        self.next_id += 1
-        report(notify=str(summary), body=str(body), app=str(app),
-               transient=bool(hints.get("transient", False)))
-        return self.next_id
+        report(notify=str(summary), body=str(body))
+        return 1
 
-    @dbus.service.method(NOTIFICATIONS, out_signature="as")
-    def GetCapabilities(self):
-        return ["body"]
+    def request(self, sender, options, response=0, results=None):
+        """A request whose Response follows once the call that made it has returned."""
+        path = f"{PORTAL}/request/{sender[1:].replace('.', '_')}/{options['handle_token']}"
+        GLib.idle_add(emit, self.bus, path, "org.freedesktop.portal.Request", "Response", "ua{sv}",
+                      response, results or {})
+        return dbus.ObjectPath(path)
 
-    @dbus.service.method(NOTIFICATIONS, out_signature="ssss")
-    def GetServerInformation(self):
-        return ("fake", "corvane tests", "1", "1.2")
+    @dbus.service.method(REMOTE_DESKTOP, in_signature="a{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def CreateSession(self, options, sender):
+        report(call="CreateSession", args=[options])
+        self.session = f"{PORTAL}/session/{sender[1:].replace('.', '_')}/{options['session_handle_token']}"
+        return self.request(sender, options, 0, {"session_handle": dbus.ObjectPath(self.session)})
+
+    @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def SelectDevices(self, session, options, sender):
+        report(call="SelectDevices", args=[session, options])
+        return self.request(sender, options)
+
+    @dbus.service.method(REMOTE_DESKTOP, in_signature="osa{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def Start(self, session, parent_window, options, sender):
+        report(call="Start", args=[session])
+        if not self.grant:
+            return self.request(sender, options, 1)
+        self.tokens += 1
+        results = {"devices": dbus.UInt32(3), "restore_token": f"token-{self.tokens}"}
+        return self.request(sender, options, 0, results)
+
+    @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}dd")
+    def NotifyPointerMotion(self, session, options, dx, dy):
+        report(call="NotifyPointerMotion", args=[dx, dy])
+
+    @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}iu")
+    def NotifyPointerButton(self, session, options, button, state):
+        report(call="NotifyPointerButton", args=[button, state])
+
+    @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}ui")
+    def NotifyPointerAxisDiscrete(self, session, options, axis, steps):
+        report(call="NotifyPointerAxisDiscrete", args=[axis, steps])
+
+    @dbus.service.method(REMOTE_DESKTOP, in_signature="oa{sv}iu")
+    def NotifyKeyboardKeysym(self, session, options, keysym, state):
+        report(call="NotifyKeyboardKeysym", args=[keysym, state])
+
+    def close(self):
+        if self.session:
+            emit(self.bus, self.session, "org.freedesktop.portal.Session", "Closed", "a{sv}", {})
+        self.session = None
+        return True
 
 
-def serve(args):
+def serve():
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
-    keep = []
-    if "--no-tray" not in args:
-        keep.append(Watcher(bus))
-        keep.append(dbus.service.BusName(WATCHER, bus))
-    if "--no-notifications" not in args:
-        keep.append(Notifications(bus))
-        keep.append(dbus.service.BusName(NOTIFICATIONS, bus))
+    desktop = Desktop(bus)
+    names = [dbus.service.BusName(name, bus) for name in (WATCHER, NOTIFICATIONS, "org.freedesktop.portal.Desktop")]
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR1, desktop.close)
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGUSR2, lambda: setattr(desktop, "grant", False) or True)
     report(ready=True)
     GLib.MainLoop().run()
 
 
-def item():
-    bus = dbus.SessionBus()
-    watcher = bus.get_object(WATCHER, "/StatusNotifierWatcher")
-    services = watcher.Get(WATCHER, "RegisteredStatusNotifierItems",
-                           dbus_interface=dbus.PROPERTIES_IFACE)
-    service = str(services[-1])
-    return bus, service, bus.get_object(service, "/StatusNotifierItem")
-
-
 def menu_entries():
-    bus, service, tray_item = item()
-    path = tray_item.Get(ITEM, "Menu", dbus_interface=dbus.PROPERTIES_IFACE)
+    """(id, "LABEL|enabled|visible|checked") of each item of the tray menu."""
+    bus = dbus.SessionBus()
+    properties = dbus.PROPERTIES_IFACE
+    service = str(bus.get_object(WATCHER, "/StatusNotifierWatcher").Get(
+        WATCHER, "RegisteredStatusNotifierItems", dbus_interface=properties)[-1])
+    path = bus.get_object(service, "/StatusNotifierItem").Get(ITEM, "Menu", dbus_interface=properties)
     menu = bus.get_object(service, path)
     _, (_, _, children) = menu.GetLayout(0, -1, [], dbus_interface=MENU)
-    entries = []
-    for child_id, props, _ in children:
-        if props.get("type") == "separator":
-            continue
-        entries.append((int(child_id), str(props.get("label", "")).replace("__", "_"),
-                        bool(props.get("enabled", True)), bool(props.get("visible", True)),
-                        int(props.get("toggle-state", -1))))
-    return menu, entries
+    return menu, [(child, "|".join([str(item.get("label", "")).replace("__", "_"),
+                                    str(bool(item.get("enabled", True))).lower(),
+                                    str(bool(item.get("visible", True))).lower(),
+                                    str(int(item.get("toggle-state", -1)))]))
+                  for child, item, _ in children if item.get("type") != "separator"]
 
 
-def main():
-    command = sys.argv[1]
+def main(command, *args):
     if command == "serve":
-        serve(sys.argv[2:])
-    elif command == "menu":
-        for _, label, enabled, visible, checked in menu_entries()[1]:
-            print(f"{label}|{str(enabled).lower()}|{str(visible).lower()}|{checked}")
-    elif command == "click":
-        menu, entries = menu_entries()
-        ids = [entry[0] for entry in entries if entry[1] == sys.argv[2]]
-        if not ids:
-            sys.exit(f"no menu item {sys.argv[2]!r}")
-        menu.Event(ids[0], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0),
-                   dbus_interface=MENU)
-    elif command == "tooltip":
-        _, _, tray_item = item()
-        tip = tray_item.Get(ITEM, "ToolTip", dbus_interface=dbus.PROPERTIES_IFACE)
-        print(str(tip[3]))
-    else:
-        sys.exit(f"unknown command {command}")
+        return serve()
+    menu, entries = menu_entries()
+    if command == "menu":
+        print("\n".join(text for _, text in entries))
+        return None
+    clicked = [child for child, text in entries if text.split("|")[0] == args[0]]
+    menu.Event(clicked[0], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0),
+               dbus_interface=MENU)
+    return None
 
 
 if __name__ == "__main__":
-    main()
+    main(*sys.argv[1:])

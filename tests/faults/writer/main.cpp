@@ -1,9 +1,9 @@
 // Rewrites the pairing item through the file store, generation after generation, so that a
-// parent can SIGKILL it at any moment; and checks afterwards that the item holds one whole
-// generation. Each generation has its own size, so a torn or mixed file cannot pass for another.
+// parent can SIGKILL it at any moment; and says afterwards which whole generation the item holds.
+// Each generation has its own size and tokens, so a torn or mixed item cannot pass for another.
 //
-//   corvane-fault-writer write FOLDER FIRST     announce each generation on stdout, then write it
-//   corvane-fault-writer check FOLDER GEN...    exit 0 when the item is one of GEN (0: no item)
+//   corvane-fault-writer write FOLDER FIRST   announce each generation on stdout, then write it
+//   corvane-fault-writer check FOLDER         print the generation the item holds (0: no item)
 
 #include "pairing/PairedClients.h"
 #include "pairing/PairingKeychain.h"
@@ -11,43 +11,28 @@
 #include "platform/secrets/FileSecretStore.h"
 
 #include <charconv>
-#include <cstdint>
-#include <cstdio>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace corvane {
 namespace {
 
 // A writer whose parent has vanished must not fill the disk for ever.
-constexpr std::uint64_t maxGenerationsPerRun = 100000;
+constexpr unsigned long long maxGenerationsPerRun = 100000;
 
-// 1 to 61 clients, keyed by UUIDs and holding tokens that both name the generation.
-TokenMap tokensFor(std::uint64_t generation) {
+// 1 to 61 clients; client "0" holds "g<generation>-0".
+TokenMap tokensFor(unsigned long long generation) {
     TokenMap tokens;
-    const unsigned long long g = generation;
-    for (unsigned long long i = 0; i <= g % 61; ++i) {
-        char id[64];
-        char token[96];
-        std::snprintf(id, sizeof id, "%08llX-0000-4000-8000-%012llX", g & 0xFFFFFFFFu, i);
-        std::snprintf(token, sizeof token, "g%llu-c%llu-%032llu", g, i, g * 7919 + i);
-        tokens.emplace(id, token);
+    for (unsigned long long i = 0; i <= generation % 61; ++i) {
+        tokens.emplace(std::to_string(i),
+                       "g" + std::to_string(generation) + "-" + std::to_string(i));
     }
     return tokens;
 }
 
-PairingKeychain keychainIn(const std::string& folder) {
-    return PairingKeychain(std::make_shared<FileSecretStore>(folder));
-}
-
-int writeGenerations(const std::string& folder, std::uint64_t first) {
-    const PairingKeychain keychain = keychainIn(folder);
-    for (std::uint64_t generation = first; generation < first + maxGenerationsPerRun;
-         ++generation) {
+int write(const PairingKeychain& keychain, unsigned long long first) {
+    for (auto generation = first; generation < first + maxGenerationsPerRun; ++generation) {
         // Flushed before the write starts, so the parent knows which two contents are allowed.
         std::cout << generation << std::endl;
         auto written =
@@ -61,65 +46,39 @@ int writeGenerations(const std::string& folder, std::uint64_t first) {
     return 0;
 }
 
-// Prints the generation the item holds; fails when it holds none of `allowed`.
-int checkItem(const std::string& folder, const std::vector<std::uint64_t>& allowed) {
-    auto stored =
-        keychainIn(folder).read(PairedClients::serviceIdentifier, PairedClients::tokensAccount);
+int check(const PairingKeychain& keychain) {
+    auto stored = keychain.read(PairedClients::serviceIdentifier, PairedClients::tokensAccount);
     if (!stored) {
         std::cerr << "read: " << stored.error().description() << "\n";
         return 1;
     }
-    std::optional<TokenMap> tokens;
-    if (stored->has_value()) {
-        auto decoded = decodeTokenMap(**stored);
-        if (!decoded) {
-            std::cerr << "torn item (" << (*stored)->size()
-                      << " bytes): " << decoded.error().description() << "\n";
-            return 1;
-        }
-        tokens = std::move(*decoded);
+    unsigned long long generation = 0;
+    auto tokens = decodeTokenMap(stored->value_or("{}"));
+    if (tokens && tokens->contains("0")) {
+        const std::string& first = tokens->at("0");
+        std::from_chars(first.data() + 1, first.data() + first.size(), generation);
     }
-    for (const std::uint64_t generation : allowed) {
-        if (generation == 0 ? !tokens : tokens == tokensFor(generation)) {
-            std::cout << generation << "\n";
-            return 0;
-        }
+    if (!tokens || (stored->has_value() && (generation == 0 || *tokens != tokensFor(generation)))) {
+        std::cerr << "a torn item: " << stored->value_or("") << "\n";
+        return 1;
     }
-    std::cerr << "the item holds none of the allowed generations ("
-              << (tokens ? std::to_string(tokens->size()) + " clients" : "no item") << ")\n";
-    return 1;
-}
-
-int usage() {
-    std::cerr << "usage: corvane-fault-writer write FOLDER FIRST\n"
-                 "       corvane-fault-writer check FOLDER GENERATION...\n";
-    return 2;
-}
-
-int run(const std::vector<std::string_view>& args) {
-    std::vector<std::uint64_t> generations;
-    for (std::size_t i = 2; i < args.size(); ++i) {
-        const char* const end = args[i].data() + args[i].size();
-        std::uint64_t value = 0;
-        const auto parsed = std::from_chars(args[i].data(), end, value);
-        if (parsed.ec != std::errc() || parsed.ptr != end) {
-            return usage();
-        }
-        generations.push_back(value);
-    }
-    if (generations.empty()) {
-        return usage();
-    }
-    const std::string folder(args[1]);
-    if (args[0] == "write" && generations.size() == 1 && generations[0] > 0) {
-        return writeGenerations(folder, generations[0]);
-    }
-    return args[0] == "check" ? checkItem(folder, generations) : usage();
+    std::cout << generation << "\n";
+    return 0;
 }
 
 } // namespace
 } // namespace corvane
 
 int main(int argc, char** argv) {
-    return corvane::run(std::vector<std::string_view>(argv + 1, argv + argc));
+    const std::string command = argc > 2 ? argv[1] : "";
+    unsigned long long first = 0;
+    if (argc == 4 && command == "write") {
+        std::from_chars(argv[3], argv[3] + std::char_traits<char>::length(argv[3]), first);
+    }
+    if (first == 0 && (argc != 3 || command != "check")) {
+        std::cerr << "usage: corvane-fault-writer write FOLDER FIRST | check FOLDER\n";
+        return 2;
+    }
+    const corvane::PairingKeychain keychain(std::make_shared<corvane::FileSecretStore>(argv[2]));
+    return first == 0 ? corvane::check(keychain) : corvane::write(keychain, first);
 }
