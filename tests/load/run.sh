@@ -15,7 +15,9 @@ source "$(dirname "$0")/../support/harness.sh"
 phone_namespace() {
     unshare --net sleep infinity &
     started $! phone_ns
-    wait_for 5 "the phone's namespace" eval '[[ $(readlink /proc/$phone_ns/ns/net) != $(readlink /proc/self/ns/net) ]]'
+    # The link is unreadable while unshare execs; an empty answer is not a new namespace.
+    wait_for 5 "the phone's namespace" eval 'phone_net=$(readlink /proc/$phone_ns/ns/net) &&
+        [[ $phone_net != $(readlink /proc/self/ns/net) ]]'
     ip link add load-receiver type veth peer name load-phone netns "$phone_ns"
     ip addr add 10.77.0.1/24 dev load-receiver
     ip link set load-receiver up
