@@ -37,9 +37,6 @@ void TouchReceiver::accept(std::shared_ptr<Connection> connection) {
     attempts_ = 0;
     buffer_.clear();
     setStatus("Touch device connecting…");
-    if (!isClient(connection)) {
-        return;
-    }
 
     // The connection owns its handler, so the handler holds it weakly.
     const std::weak_ptr<Connection> source = connection;
@@ -126,8 +123,7 @@ void TouchReceiver::consume(const Bytes& chunk, const std::shared_ptr<Connection
             disconnect();
             return;
         }
-        // Replies and status changes run observers, which may end this client.
-        if (!handleLine(*message, connection) || !isClient(connection)) {
+        if (!handleLine(*message, connection)) {
             return;
         }
     }
@@ -155,16 +151,10 @@ bool TouchReceiver::handleHello(const TouchMessage& message,
         return false;
     }
     auto admitted = acceptHello(message);
-    if (!isClient(connection)) {
-        return false;
-    }
     if (admitted) {
         authenticated_ = true;
         record(admitted->event, Transport::tcp, connection->peer());
         setStatus("Touch device connected");
-        if (!isClient(connection)) {
-            return false;
-        }
         send(admitted->reply, *connection);
         return true;
     }
@@ -176,8 +166,8 @@ bool TouchReceiver::handleHello(const TouchMessage& message,
         disconnect();
         return false;
     }
-    retireGuessedCode();
-    return isClient(connection);
+    // Without a fresh code to draw, the receiver has stopped and this client with it.
+    return retireGuessedCode();
 }
 
 void TouchReceiver::send(const TouchMessage& message, Connection& connection) {
@@ -204,7 +194,7 @@ void TouchReceiver::disconnect() {
     }
     authenticated_ = false;
     buffer_.clear();
-    if (ownsInputState && isRunning_ && drawNewCode()) {
+    if (ownsInputState && isRunning() && drawNewCode()) {
         setStatus("Ready for pairing");
     }
 }

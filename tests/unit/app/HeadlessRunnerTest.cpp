@@ -76,6 +76,7 @@ protected:
 
 TEST_F(HeadlessRunnerTest, Begin_PrintsTheWholeStateThenStarts) {
     runner.begin();
+    mainThread->runAll();
 
     const auto printed = newLines();
     ASSERT_GE(printed.size(), 11u);
@@ -92,6 +93,7 @@ TEST_F(HeadlessRunnerTest, Begin_PrintsTheWholeStateThenStarts) {
 
 TEST_F(HeadlessRunnerTest, Changes_PrintOneLineEach_RepeatsPrintNothing) {
     runner.begin();
+    mainThread->runAll();
     newLines();
 
     listeners->last()->reportState(ListenerState::ready);
@@ -109,6 +111,7 @@ TEST_F(HeadlessRunnerTest, Changes_PrintOneLineEach_RepeatsPrintNothing) {
 
 TEST_F(HeadlessRunnerTest, Status_WithLineBreaks_StaysOnOneLine) {
     runner.begin();
+    mainThread->runAll();
     newLines();
 
     listeners->last()->reportState(ListenerState::failed, Error("socket gone\nfor good"));
@@ -121,6 +124,7 @@ TEST_F(HeadlessRunnerTest, Status_WithLineBreaks_StaysOnOneLine) {
 
 TEST_F(HeadlessRunnerTest, Commands_StopStartForget_DriveTheReceiver) {
     runner.begin();
+    mainThread->runAll();
     command("stop");
     EXPECT_FALSE(receiver->isRunning());
     EXPECT_EQ(lines().back(), "bluetooth: Bluetooth stopped");
@@ -139,6 +143,7 @@ TEST_F(HeadlessRunnerTest, Commands_StopStartForget_DriveTheReceiver) {
 
 TEST_F(HeadlessRunnerTest, UnknownCommand_IsReportedAndIgnored) {
     runner.begin();
+    mainThread->runAll();
     newLines();
 
     command("launch");
@@ -151,6 +156,7 @@ TEST_F(HeadlessRunnerTest, UnknownCommand_IsReportedAndIgnored) {
 
 TEST_F(HeadlessRunnerTest, QuitAndTermination_StopOnceAndExitZeroOnce) {
     runner.begin();
+    mainThread->runAll();
 
     command("quit");
     runner.handleTermination();
@@ -165,6 +171,7 @@ TEST_F(HeadlessRunnerTest, QuitAndTermination_StopOnceAndExitZeroOnce) {
 TEST_F(HeadlessRunnerTest, Termination_WithoutAccessibility_StillExitsZero) {
     trust->trusted = false;
     runner.begin();
+    mainThread->runAll();
     EXPECT_EQ(lines().back(), "status: Grant Accessibility access, then start the receiver.");
 
     runner.handleTermination();

@@ -70,7 +70,8 @@ struct ReceiverHarness {
     // A new receiver on the current fakes (after a test has changed which ones it gets).
     void build() {
         receiver = TouchReceiver::create(platform());
-        receiver->addObserver([this](PublishedField field) { notifications.push_back(field); });
+        receiver->addObserver(
+            [this](const PublishedChange& change) { notifications.push_back(change.field); });
     }
 
     std::shared_ptr<FakeListener> listener() const { return listeners->last(); }
