@@ -11,6 +11,7 @@
 #include "fakes/FakeSecretStore.h"
 #include "fakes/FakeSecureRandom.h"
 #include "fakes/FakeUserDefaults.h"
+#include "fakes/RecordingActivityLog.h"
 #include "fakes/RecordingEventSink.h"
 #include "fakes/bluetooth/FakePeripheralManager.h"
 #include "protocol/TouchMessageDecoder.h"
@@ -75,13 +76,12 @@ public:
             .pairingStorage = PairingStorage{secrets_, std::make_shared<FakeUserDefaults>(),
                                              std::make_shared<FakeSecureRandom>()},
             .bluetooth = peripherals_,
+            .activity = activity_,
         });
-        // Start with a client already reading, so that raw bytes count from the first step.
+        // Start with a client already admitted, so that raw bytes count from the first step.
         receiver_->start();
         listeners_->last()->reportState(ListenerState::ready);
         newConnection();
-        mainThread_->runAll();
-        connections_.back()->reportState(ConnectionState::ready);
         mainThread_->runAll();
     }
 
@@ -109,11 +109,10 @@ public:
         case 10:
             return deliver(input, std::string(4096, ' '));
         case 11:
-            return complete(input, ReceivedChunk{optionalBytes(input), true, std::nullopt});
+            return complete(input, ReceivedChunk{someBytes(input), true, std::nullopt});
         case 12:
-            return complete(input, ReceivedChunk{optionalBytes(input), false, Error("reset")});
+            return complete(input, ReceivedChunk{someBytes(input), false, Error("reset")});
         case 13:
-            return reportConnectionState(input);
         case 14:
             return newConnection();
         case 15:
@@ -168,29 +167,25 @@ public:
         receiver_->stop();
         mainThread_->runAll();
         checkInvariants();
-        check(!receiver_->buttonHeld(), "button held after stop");
+        check(!buttonHeld_, "button held after stop");
     }
 
     void checkInvariants() {
-        check(receiver_->bufferedByteCount() <= bufferLimit, "buffer above the limit");
         int active = 0;
         for (const auto& connection : connections_) {
-            check(connection->overlappingReceives() == 0, "two reads outstanding at once");
-            if (connection->startCount() > 0 && connection->cancelCount() == 0) {
+            if (connection->starts > 0 && connection->cancels == 0) {
                 ++active;
             }
-            check(connection->startCount() <= 1, "connection started twice");
+            check(connection->starts <= 1, "connection started twice");
         }
         check(active <= 1, "more than one client");
-        const bool central = receiver_->bluetoothClient().has_value();
-        check(!(central && receiver_->hasTcpClient()), "TCP and Bluetooth clients at once");
+        followActivity();
+        const bool central = central_.has_value();
         check(!(central && active > 0), "a live TCP connection beside a central");
-        if (active == 0) {
-            check(receiver_->bufferedByteCount() == 0, "bytes buffered without a client");
-        }
+        followInput();
         if (active == 0 && !central) {
-            check(!receiver_->buttonHeld(), "button left held without a client");
-            check(receiver_->activeModifiers() == 0, "modifiers left set without a client");
+            check(!buttonHeld_, "button left held without a client");
+            check(heldModifiers_ == 0, "modifiers left held without a client");
         }
         if (receiver_->isRunning()) {
             check(isSixDigits(receiver_->code()), "running without a six-digit code");
@@ -198,8 +193,6 @@ public:
             check(active == 0 && !central, "a client while stopped");
         }
         collectTokens();
-        // The recorded events have served their purpose; keep memory flat on long inputs.
-        events_->clear();
     }
 
 private:
@@ -223,12 +216,43 @@ private:
         return line(json);
     }
 
-    std::optional<Bytes> optionalBytes(FuzzedDataProvider& input) {
-        if (!input.ConsumeBool()) {
-            return std::nullopt;
+    Bytes someBytes(FuzzedDataProvider& input) {
+        return input.ConsumeBytesAsString(input.ConsumeIntegralInRange<std::size_t>(0, 64));
+    }
+
+    // The admitted central, as the security log tells of admissions and departures.
+    void followActivity() {
+        for (const auto& record : activity_->recorded) {
+            if (record.transport != Transport::bluetooth) {
+                continue;
+            }
+            if (record.event == ClientEvent::left) {
+                check(central_ == record.peer, "a central left that was not admitted");
+                central_.reset();
+            } else if (record.event != ClientEvent::refused &&
+                       record.event != ClientEvent::rejected &&
+                       record.event != ClientEvent::budgetSpent) {
+                check(!central_, "a second central admitted");
+                central_ = record.peer;
+            }
         }
-        auto bytes = input.ConsumeBytesAsString(input.ConsumeIntegralInRange<std::size_t>(1, 64));
-        return bytes.empty() ? std::nullopt : std::optional<Bytes>(bytes);
+        activity_->recorded.clear();
+    }
+
+    // The left button as the posted events leave it (a click is never posted while it is held),
+    // and the modifiers as last held.
+    void followInput() {
+        for (const auto& entry : events_->entries) {
+            const auto* mouse = std::get_if<MouseEvent>(&entry.event.body);
+            if (entry.call == RecordingEventSink::Call::hold) {
+                heldModifiers_ = entry.event.flags;
+            } else if (entry.call == RecordingEventSink::Call::post && mouse &&
+                       (mouse->type == MouseEventType::leftMouseDown ||
+                        mouse->type == MouseEventType::leftMouseUp)) {
+                buttonHeld_ = mouse->type == MouseEventType::leftMouseDown;
+            }
+        }
+        events_->clear();
     }
 
     std::shared_ptr<FakeConnection> pick(FuzzedDataProvider& input) {
@@ -248,22 +272,20 @@ private:
         }
     }
 
+    // A chunk for a connection, perhaps a stale one; a live client must never buffer more than
+    // a line's limit without being let go.
     void complete(FuzzedDataProvider& input, ReceivedChunk chunk) {
-        if (auto connection = pick(input)) {
-            connection->completeReceive(std::move(chunk));
+        const auto connection = pick(input);
+        if (!connection) {
+            return;
         }
-    }
-
-    void reportConnectionState(FuzzedDataProvider& input) {
-        static constexpr std::array<ConnectionState, 6> states = {
-            ConnectionState::setup, ConnectionState::waiting, ConnectionState::preparing,
-            ConnectionState::ready, ConnectionState::failed,  ConnectionState::cancelled};
-        const auto state = states[input.ConsumeIntegralInRange<std::size_t>(0, states.size() - 1)];
-        if (auto connection = pick(input)) {
-            connection->reportState(state, state == ConnectionState::failed
-                                               ? std::optional<Error>(Error("failed"))
-                                               : std::nullopt);
-        }
+        const bool live = connection->starts > 0 && connection->cancels == 0;
+        Bytes& unfinished = unfinished_[connection.get()];
+        unfinished += chunk.content;
+        const bool overflows = unfinished.size() > bufferLimit;
+        unfinished.erase(0, unfinished.rfind('\n') + 1);
+        connection->deliver(std::move(chunk));
+        check(!live || !overflows || connection->cancels > 0, "buffer above the limit");
     }
 
     void newConnection() {
@@ -352,8 +374,8 @@ private:
         hello.code = receiver_->code();
         const auto reply = receiver_->consumeBluetooth(hello, central);
         check(reply.has_value(), "a hello without a reply");
-        check(reply->kind != TouchMessage::Kind::accepted ||
-                  receiver_->bluetoothClient() == central,
+        followActivity();
+        check(reply->kind != TouchMessage::Kind::accepted || central_ == central,
               "accepted a central that does not hold the slot");
     }
 
@@ -403,7 +425,7 @@ private:
         collectNotifiedTokens();
         scanned_.resize(connections_.size(), 0);
         for (std::size_t i = 0; i < connections_.size(); ++i) {
-            const auto& sent = connections_[i]->sent();
+            const auto& sent = connections_[i]->sent;
             for (; scanned_[i] < sent.size(); ++scanned_[i]) {
                 const Bytes& bytes = sent[scanned_[i]];
                 check(!bytes.empty() && bytes.back() == '\n', "reply is not one line");
@@ -428,6 +450,11 @@ private:
     TouchMessageDecoder decoder_;
     std::string lastToken_;
     std::vector<std::size_t> scanned_;
+    std::shared_ptr<RecordingActivityLog> activity_ = std::make_shared<RecordingActivityLog>();
+    std::optional<std::string> central_;
+    std::map<const FakeConnection*, Bytes> unfinished_;
+    bool buttonHeld_ = false;
+    EventFlags heldModifiers_ = 0;
     // Per manager and central: notified bytes still waiting for their newline.
     std::vector<std::map<CentralID, Bytes>> notified_;
 };

@@ -182,11 +182,9 @@ private:
     // TCP client
     bool isClient(const std::shared_ptr<Connection>& connection) const;
     void accept(std::shared_ptr<Connection> connection);
-    void handleConnectionState(const std::shared_ptr<Connection>& connection,
-                               ConnectionState state);
-    void receive(const std::shared_ptr<Connection>& connection);
     void handleReceived(const std::shared_ptr<Connection>& connection, ReceivedChunk chunk);
-    void consume(const Bytes& chunk, const std::shared_ptr<Connection>& connection);
+    // False when the chunk ended the client's stay.
+    bool consume(const Bytes& chunk, const std::shared_ptr<Connection>& connection);
     bool handleLine(const TouchMessage& message, const std::shared_ptr<Connection>& connection);
     bool handleHello(const TouchMessage& message, const std::shared_ptr<Connection>& connection);
     void send(const TouchMessage& message, Connection& connection);
@@ -232,8 +230,6 @@ private:
     std::shared_ptr<Listener> listener_;
     std::shared_ptr<Connection> client_;
     bool authenticated_ = false;
-    // A read is outstanding on `client_`; a repeated ready report must not start a second one.
-    bool reading_ = false;
     Bytes buffer_;
     std::int64_t attempts_ = 0;
     InputInjector injector_;

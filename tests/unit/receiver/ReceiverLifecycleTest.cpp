@@ -2,294 +2,236 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
-#include <memory>
-#include <vector>
+#include <regex>
 
 namespace corvane::test {
 namespace {
 
-bool isSixDigits(const std::string& code) {
-    return code.size() == 6 &&
-           std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
+class ReceiverLifecycleTest : public ::testing::Test, protected ReceiverHarness {
+protected:
+    std::vector<std::string> statusesTold() const {
+        std::vector<std::string> told;
+        for (const auto& change : changes) {
+            if (change.field == PublishedField::status) {
+                told.push_back(change.state.status);
+            }
+        }
+        return told;
+    }
+};
 
 std::vector<std::uint8_t> littleEndian(std::uint32_t value) {
     return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
             static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
 }
 
-class ReceiverLifecycleTest : public ::testing::Test, protected ReceiverHarness {};
-
-TEST_F(ReceiverLifecycleTest, Create_StartsNothingAndReadsTrust) {
+TEST_F(ReceiverLifecycleTest, Start_OpensTheAdvertisedListener_ReadyOnlyOnceReported) {
     trust->trusted = false;
-    auto receiver2 = TouchReceiver::create(platform());
-    EXPECT_FALSE(receiver2->hasAccessibility());
-    EXPECT_EQ(receiver2->status(), "Stopped");
-    EXPECT_EQ(receiver2->code(), "");
-    EXPECT_FALSE(receiver2->isRunning());
-    EXPECT_EQ(receiver2->bluetoothStatus(), "Bluetooth stopped");
+    storageStatus = "kept in files";
+    build();
+    EXPECT_FALSE(receiver->hasAccessibility());
+    EXPECT_EQ(receiver->storageStatus(), "kept in files");
+    EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth stopped");
     EXPECT_TRUE(listeners->listeners.empty());
-}
 
-TEST_F(ReceiverLifecycleTest, Start_OpensAdvertisedListenerAndBecomesReady) {
+    trust->trusted = true;
     receiver->start();
-    ASSERT_NE(listener(), nullptr);
-    EXPECT_TRUE(receiver->isRunning());
-    EXPECT_EQ(receiver->status(), "Starting receiver…");
-    EXPECT_TRUE(isSixDigits(receiver->code()));
+    receiver->start();
+    ASSERT_EQ(listeners->listeners.size(), 1u);
     EXPECT_EQ(listener()->port(), 55440);
     EXPECT_EQ(listener()->startCount(), 1);
-    ASSERT_TRUE(listener()->service());
     EXPECT_EQ(listener()->service()->name, "Test Desk");
     EXPECT_EQ(listener()->service()->type, "_corvane._tcp");
     EXPECT_EQ(listener()->service()->txtRecord,
-              (std::map<std::string, std::string>{{"id", hostID()}}));
-
-    listener()->reportState(ListenerState::setup);
+              (std::map<std::string, std::string>{
+                  {"id", defaults->values.at(std::string(PairedClients::hostIDKey))}}));
+    EXPECT_TRUE(receiver->isRunning());
+    EXPECT_TRUE(std::regex_match(receiver->code(), std::regex("[0-9]{6}")));
     listener()->reportState(ListenerState::ready);
-    EXPECT_EQ(receiver->status(), "Starting receiver…") << "reports wait for the main thread";
+    EXPECT_EQ(receiver->status(), "Starting receiver…");
     run();
     EXPECT_EQ(receiver->status(), "Ready for pairing");
+
+    for (const auto& name : {std::optional<std::string>(), {""}}) {
+        hostName->name = name;
+        receiver->stop();
+        receiver->start();
+        EXPECT_EQ(listener()->service()->name, "Mac");
+    }
 }
 
-TEST_F(ReceiverLifecycleTest, Start_WithoutOrWithEmptyHostName_AdvertisesMac) {
-    hostName->name.reset();
-    receiver->start();
-    EXPECT_EQ(listener()->service()->name, "Mac");
-    receiver->stop();
-    hostName->name = "";
-    receiver->start();
-    EXPECT_EQ(listener()->service()->name, "Mac");
-}
-
-TEST_F(ReceiverLifecycleTest, Start_WhileRunning_ChangesNothing) {
+// Observers are never inside an operation; each hears the state its own assignment made.
+TEST_F(ReceiverLifecycleTest, Observers_ToldAfterTheOperation_InOrderWithTheValuesOfTheirTime) {
     startReady();
-    const std::string code = receiver->code();
-    notifications.clear();
-    receiver->start();
-    EXPECT_EQ(listeners->listeners.size(), 1u);
-    EXPECT_EQ(receiver->code(), code);
-    EXPECT_EQ(receiver->status(), "Ready for pairing");
-    EXPECT_TRUE(notifications.empty());
-}
-
-TEST_F(ReceiverLifecycleTest, Start_Untrusted_PromptsAndStaysStoppedEvenIfGrantedMeanwhile) {
-    trust->trusted = false;
-    trust->trustedAfterRequest = true;
-    receiver->start();
-    EXPECT_EQ(receiver->status(), "Grant Accessibility access, then start the receiver.");
-    EXPECT_EQ(trust->requests, 1);
-    EXPECT_FALSE(receiver->isRunning());
-    EXPECT_TRUE(receiver->hasAccessibility());
-    EXPECT_TRUE(listeners->listeners.empty());
-    EXPECT_EQ(receiver->code(), "");
-    EXPECT_TRUE(notifications.empty()) << "observers are told after the operation";
+    changes.clear();
+    receiver->stop();
+    EXPECT_TRUE(changes.empty());
     run();
-    EXPECT_EQ(notifications, (std::vector{PublishedField::hasAccessibility, PublishedField::status,
-                                          PublishedField::hasAccessibility}));
+    std::vector<PublishedField> fields;
+    for (const auto& change : changes) {
+        fields.push_back(change.field);
+    }
+    EXPECT_EQ(fields, (std::vector{PublishedField::code, PublishedField::isRunning,
+                                   PublishedField::status, PublishedField::bluetoothStatus}));
+    EXPECT_TRUE(changes[0].state.isRunning) << "the code went before the running flag";
+    EXPECT_EQ(changes[1].state.status, "Ready for pairing");
+    EXPECT_EQ(changes[3].state.bluetoothStatus, "Bluetooth stopped");
+
+    receiver->start();
+    auto connection = connect();
+    deliver(*connection, helloWithCode(receiver->code()));
+    changes.clear();
+    listener()->reportState(ListenerState::failed, Error("Network is down"));
+    run();
+    EXPECT_EQ(statusesTold(),
+              (std::vector<std::string>{"Stopped", "Network error: Network is down"}));
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_EQ(receiver->code(), "");
+    EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth stopped");
+    EXPECT_EQ(connection->cancels, 1);
+    EXPECT_EQ(listener()->cancelCount(), 1);
 }
 
-// A desktop that answers the request later (the portal's consent dialog): the grant completes
-// the start the user asked for, unless a stop came in between; any report is shown.
-TEST_F(ReceiverLifecycleTest, TrustReportedLater_CompletesAWaitingStartOnly) {
+TEST_F(ReceiverLifecycleTest, Start_Untrusted_PromptsStaysStopped_ALaterGrantCompletesIt) {
     for (const bool stopFirst : {false, true}) {
-        SCOPED_TRACE(stopFirst ? "stopped before the grant" : "grant after start");
         build();
         trust->trusted = false;
+        trust->trustedAfterRequest = true;
         receiver->start();
-        trust->report(false); // the user declined: still waiting for a grant
+        EXPECT_EQ(receiver->status(), "Grant Accessibility access, then start the receiver.");
         EXPECT_FALSE(receiver->isRunning());
+        EXPECT_TRUE(receiver->hasAccessibility()) << "checked again after the prompt";
+        EXPECT_EQ(receiver->code(), "");
+        trust->report(false); // declined: still waiting for a grant
+        EXPECT_FALSE(receiver->hasAccessibility());
         if (stopFirst) {
             receiver->stop();
         }
         trust->report(true);
-        EXPECT_TRUE(receiver->hasAccessibility());
         EXPECT_EQ(receiver->isRunning(), !stopFirst);
-        EXPECT_EQ(listeners->listeners.size(), stopFirst ? 0u : 1u);
-        trust->report(false); // access lost: shown, the receiver runs on
-        EXPECT_FALSE(receiver->hasAccessibility());
+        trust->report(false); // lost again: shown, the receiver runs on
         EXPECT_EQ(receiver->isRunning(), !stopFirst);
-        listeners->listeners.clear();
     }
+    EXPECT_EQ(trust->requests, 2);
+    EXPECT_EQ(listeners->listeners.size(), 1u);
 }
 
-TEST_F(ReceiverLifecycleTest, Start_RegistryUnavailable_StaysStoppedWithCodeUnchanged) {
+TEST_F(ReceiverLifecycleTest, Start_StorageOrPortUnavailable_StaysStopped) {
     secrets->copyStatus = -128;
     secrets->messages[-128] = "User canceled the operation.";
     receiver->start();
     EXPECT_EQ(receiver->status(), "Pairing storage unavailable: User canceled the operation.");
-    EXPECT_FALSE(receiver->isRunning());
     EXPECT_EQ(receiver->code(), "");
-    EXPECT_TRUE(listeners->listeners.empty());
-}
 
-TEST_F(ReceiverLifecycleTest, Start_ListenerCreationFails_KeepsFreshCodeButNotRunning) {
+    secrets->copyStatus.reset();
     listeners->failure = Error("Address already in use");
     receiver->start();
     EXPECT_EQ(receiver->status(), "Could not listen: Address already in use");
     EXPECT_FALSE(receiver->isRunning());
-    EXPECT_TRUE(isSixDigits(receiver->code()));
+    EXPECT_EQ(receiver->code().size(), 6u) << "the code drawn for this start stays";
 }
 
-// Every assignment is reported, even of an equal value.
-TEST_F(ReceiverLifecycleTest, Stop_NeverStarted_ResetsTextsAndPostsNothing) {
-    receiver->stop();
-    EXPECT_EQ(receiver->status(), "Stopped");
-    EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth stopped");
-    EXPECT_EQ(receiver->code(), "");
-    EXPECT_TRUE(events->posted().empty());
-    run();
-    EXPECT_EQ(notifications,
-              (std::vector{PublishedField::code, PublishedField::isRunning, PublishedField::status,
-                           PublishedField::bluetoothStatus}));
-}
-
-TEST_F(ReceiverLifecycleTest, NewPairingCode_PadsRedrawsBiasedDrawsAndStopsWithoutRandom) {
-    class ScriptedRandom : public SecureRandom {
-    public:
-        std::vector<std::vector<std::uint8_t>> draws;
-        std::size_t next = 0;
-        // Past the script, every draw lands above the last whole block of a million.
-        bool fill(std::span<std::uint8_t> bytes) override {
-            const auto draw = next < draws.size() ? draws[next] : littleEndian(4'294'000'000u);
-            ++next;
-            std::copy(draw.begin(), draw.end(), bytes.begin());
-            return !draw.empty();
-        }
-    };
-    auto random = std::make_shared<ScriptedRandom>();
-    // The first draw past the last whole block of a million is drawn again; then 42.
-    random->draws = {littleEndian(4'294'000'000u), littleEndian(2'000'042u)};
-    codeRandom = nullptr;
-    ReceiverPlatform scripted = platform();
-    scripted.random = random;
-    auto receiver2 = TouchReceiver::create(scripted);
-    receiver2->start();
-    EXPECT_EQ(receiver2->code(), "000042");
-
-    // The largest unbiased draw is still used.
-    random->draws = {littleEndian(4'293'999'999u)};
-    random->next = 0;
-    receiver2->stop();
-    receiver2->start();
-    EXPECT_EQ(receiver2->code(), "999999");
-
-    // A failed draw is the answer, and so is a source that never leaves the biased range.
+TEST_F(ReceiverLifecycleTest, Code_PaddedUnbiasedAndNeverWithoutRandom) {
     const std::string unavailable =
         "Could not draw a pairing code: Secure random data is unavailable";
-    for (const auto& failing : {std::vector<std::uint8_t>{}, littleEndian(4'294'000'000u)}) {
-        receiver2->stop();
-        random->draws = {failing};
-        random->next = 0;
-        receiver2->start();
-        EXPECT_EQ(receiver2->status(), unavailable);
-        EXPECT_FALSE(receiver2->isRunning());
-        EXPECT_LE(random->next, 16u);
-    }
+    // Draws from the last, incomplete block of a million are drawn again.
+    const auto biased = littleEndian(4'294'000'000u);
+    codeRandom->script = {biased, littleEndian(2'000'042u)};
+    receiver->start();
+    EXPECT_EQ(receiver->code(), "000042");
+    receiver->stop();
+    codeRandom->script = {littleEndian(4'293'999'999u)};
+    receiver->start();
+    EXPECT_EQ(receiver->code(), "999999");
+    receiver->stop();
+    codeRandom->script = std::deque<std::vector<std::uint8_t>>(16, biased);
+    receiver->start();
+    EXPECT_EQ(receiver->status(), unavailable);
+    EXPECT_TRUE(codeRandom->script.empty());
 
-    // Mid-run, a client leaving without a fresh code to draw stops the receiver.
-    random->draws = {littleEndian(7), {}};
-    random->next = 0;
-    receiver2->start();
-    listeners->last()->reportState(ListenerState::ready);
-    auto connection = std::make_shared<FakeConnection>();
-    listeners->last()->deliverConnection(connection);
-    run();
-    connection->reportState(ConnectionState::cancelled);
-    run();
-    EXPECT_FALSE(receiver2->isRunning());
-    EXPECT_EQ(receiver2->status(), unavailable);
+    // A phone leaving without a fresh code to draw stops the receiver.
+    codeRandom->script.clear();
+    startReady();
+    auto connection = connect();
+    codeRandom->fails = true;
+    drop(*connection);
+    EXPECT_FALSE(receiver->isRunning());
+    EXPECT_EQ(receiver->status(), unavailable);
 }
 
-TEST_F(ReceiverLifecycleTest, Advertising_ProblemShownWhileTcpServesOn_ClearedWhenBackOrStopped) {
+TEST_F(ReceiverLifecycleTest, Advertising_ProblemShownWhileRunning_LateReportsIgnored) {
     startReady();
-    const std::string noDaemon = "Phones cannot find this computer: avahi-daemon is not running";
     listener()->reportAdvertising(Error("avahi-daemon is not running"));
     run();
-    EXPECT_EQ(receiver->publishingStatus(), noDaemon);
+    EXPECT_EQ(receiver->publishingStatus(),
+              "Phones cannot find this computer: avahi-daemon is not running");
     EXPECT_EQ(receiver->status(), "Ready for pairing");
-    connectAuthenticated();
-    EXPECT_EQ(receiver->status(), "Touch device connected");
-
     listener()->reportAdvertising(std::nullopt);
     run();
     EXPECT_EQ(receiver->publishingStatus(), "");
-
-    listener()->reportAdvertising(Error("avahi-daemon is not running"));
+    listener()->reportAdvertising(Error("gone"));
     run();
     auto old = listener();
     receiver->stop();
     EXPECT_EQ(receiver->publishingStatus(), "");
+
     receiver->start();
     old->reportAdvertising(Error("late"));
-    run();
-    EXPECT_EQ(receiver->publishingStatus(), "");
-}
-
-TEST_F(ReceiverLifecycleTest, Stop_WhileButtonHeld_PostsOneReleaseWithActiveFlags) {
-    startReady();
-    auto connection = connectAuthenticated();
-    deliver(*connection, "{\"kind\":\"modifiers\",\"modifiers\":4}\n{\"kind\":\"buttonDown\"}\n");
-    events->clear();
-    receiver->stop();
-    EXPECT_EQ(events->posted(), std::vector{leftUp(EventFlag::command)});
-    EXPECT_EQ(connection->cancelCount(), 1);
-
-    // Modifiers were cleared: the next session's click carries none.
-    events->clear();
-    startReady();
-    auto next = connectAuthenticated();
-    deliver(*next, "{\"kind\":\"click\"}\n");
-    ASSERT_EQ(events->posted().size(), 2u);
-    EXPECT_EQ(events->posted()[0].flags, 0u);
-}
-
-TEST_F(ReceiverLifecycleTest, ListenerFailure_StopsWithNetworkError) {
-    startReady();
-    auto connection = connectAuthenticated();
-    listener()->reportState(ListenerState::failed, Error("Network is down"));
-    run();
-    EXPECT_FALSE(receiver->isRunning());
-    EXPECT_EQ(receiver->status(), "Network error: Network is down");
-    EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth stopped");
-    EXPECT_EQ(receiver->code(), "");
-    EXPECT_EQ(connection->cancelCount(), 1);
-    EXPECT_EQ(listener()->cancelCount(), 1);
-}
-
-TEST_F(ReceiverLifecycleTest, StaleListenerReports_AfterStopOrRestart_AreIgnored) {
-    receiver->start();
-    auto old = listener();
-    old->reportState(ListenerState::ready); // posted, runs only after stop
-    receiver->stop();
-    run();
-    EXPECT_EQ(receiver->status(), "Stopped");
-
-    receiver->start();
     old->reportState(ListenerState::failed, Error("late"));
     auto stray = std::make_shared<FakeConnection>();
     old->deliverConnection(stray);
     run();
-    EXPECT_TRUE(receiver->isRunning());
+    EXPECT_EQ(receiver->publishingStatus(), "");
     EXPECT_EQ(receiver->status(), "Starting receiver…");
-    EXPECT_EQ(stray->cancelCount(), 1);
-    EXPECT_EQ(stray->startCount(), 0);
+    EXPECT_EQ(stray->cancels, 1);
+    EXPECT_EQ(stray->starts, 0);
+
+    old->reportState(ListenerState::ready); // posted, and the receiver is gone when it runs
+    receiver.reset();
+    run();
 }
 
-TEST_F(ReceiverLifecycleTest, Handlers_AfterReceiverIsGone_DoNothing) {
+TEST_F(ReceiverLifecycleTest, Forget_WhileStopped_RemovesEvenADamagedItem_FailureIsShown) {
+    const std::pair<std::string, std::string> item{PairedClients::serviceIdentifier,
+                                                   PairedClients::tokensAccount};
+    secrets->items[item] = "{\"broken";
     receiver->start();
-    auto keptListener = listener();
-    auto connection = std::make_shared<FakeConnection>();
-    keptListener->deliverConnection(connection);
+    EXPECT_TRUE(receiver->status().starts_with("Pairing storage unavailable: Stored pairings"));
+    receiver->forgetPairedDevices();
+    EXPECT_EQ(receiver->status(), "Paired devices forgotten");
+    EXPECT_FALSE(secrets->items.contains(item));
+
+    secrets->removeStatus = -25291;
+    secrets->messages[-25291] = "No keychain is available.";
+    receiver->forgetPairedDevices();
+    EXPECT_EQ(receiver->status(), "Could not forget devices: No keychain is available.");
+    startReady();
+    const std::string code = receiver->code();
+    receiver->forgetPairedDevices();
+    EXPECT_EQ(receiver->status(), "Could not forget devices: No keychain is available.");
+    EXPECT_EQ(receiver->code(), code);
+}
+
+TEST_F(ReceiverLifecycleTest, Bluetooth_StatusTextsVerbatim_OrUnavailableWithoutAStack) {
+    startReady();
+    changes.clear();
+    for (const auto state : {PeripheralState::poweredOff, PeripheralState::unauthorized}) {
+        peripheral().reportState(state);
+    }
     run();
-    receiver.reset();
-    keptListener->reportState(ListenerState::ready);
-    keptListener->deliverConnection(std::make_shared<FakeConnection>());
-    connection->reportState(ConnectionState::ready);
-    EXPECT_EQ(mainThread->pending(), 0u);
-    EXPECT_EQ(connection->receiveCount(), 0);
+    std::vector<std::string> told;
+    for (const auto& change : changes) {
+        told.push_back(change.state.bluetoothStatus);
+    }
+    EXPECT_EQ(told, (std::vector<std::string>{"Bluetooth is off",
+                                              "Bluetooth access denied in System Settings"}));
+
+    peripherals.reset();
+    build();
+    startReady();
+    EXPECT_EQ(receiver->bluetoothStatus(), "Bluetooth LE peripheral mode unavailable");
+    deliver(*connect(), helloWithCode(receiver->code()));
+    EXPECT_EQ(receiver->status(), "Touch device connected");
 }
 
 } // namespace
