@@ -16,6 +16,7 @@
 #include "fakes/bluetooth/FakePeripheralManager.h"
 #include "protocol/TouchMessageDecoder.h"
 #include "protocol/TouchService.h"
+#include "receiver/PairingCode.h"
 #include "receiver/TouchReceiver.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -34,7 +35,6 @@
 namespace corvane::test {
 namespace {
 
-constexpr std::size_t bufferLimit = 16384;
 constexpr std::string_view clientID = "6A1F0C55-3B3E-4D8A-9C1E-0F5E2B7A9D41";
 constexpr std::array<std::string_view, 2> centrals = {"0F0E3C7A-1D2B-4C55-8E6F-7A8B9C0D1E2F",
                                                       "5B4A3928-1706-4F5E-9D8C-7B6A59483726"};
@@ -50,16 +50,9 @@ void check(bool holds, const char* what) {
     }
 }
 
-bool isSixDigits(const std::string& code) {
-    if (code.size() != 6) {
-        return false;
-    }
-    for (char c : code) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
+bool isCode(const std::string& code) {
+    return code.size() == PairingCode::length &&
+           code.find_first_not_of("0123456789") == std::string::npos;
 }
 
 class World {
@@ -134,7 +127,7 @@ public:
             return bluetoothWrite(input, input.ConsumeBytesAsString(
                                              input.ConsumeIntegralInRange<std::size_t>(1, 600)));
         case 26:
-            return directBluetooth(input);
+            return bluetoothHello(input);
         case 27:
             return reportRadio(input);
         case 19:
@@ -188,7 +181,7 @@ public:
             check(heldModifiers_ == 0, "modifiers left held without a client");
         }
         if (receiver_->isRunning()) {
-            check(isSixDigits(receiver_->code()), "running without a six-digit code");
+            check(isCode(receiver_->code()), "running without a code");
         } else {
             check(active == 0 && !central, "a client while stopped");
         }
@@ -234,6 +227,7 @@ private:
                        record.event != ClientEvent::budgetSpent) {
                 check(!central_, "a second central admitted");
                 central_ = record.peer;
+                ++admittedCentrals_;
             }
         }
         activity_->recorded.clear();
@@ -282,7 +276,7 @@ private:
         const bool live = connection->starts > 0 && connection->cancels == 0;
         Bytes& unfinished = unfinished_[connection.get()];
         unfinished += chunk.content;
-        const bool overflows = unfinished.size() > bufferLimit;
+        const bool overflows = unfinished.size() > TouchService::lineLimit;
         unfinished.erase(0, unfinished.rfind('\n') + 1);
         connection->deliver(std::move(chunk));
         check(!live || !overflows || connection->cancels > 0, "buffer above the limit");
@@ -362,23 +356,6 @@ private:
         }
     }
 
-    // The receiver's side taken alone, in orders the transport would not report.
-    void directBluetooth(FuzzedDataProvider& input) {
-        const CentralID central = pickCentral(input);
-        if (input.ConsumeBool()) {
-            receiver_->disconnectBluetooth(central);
-            return;
-        }
-        TouchMessage hello;
-        hello.kind = TouchMessage::Kind::hello;
-        hello.code = receiver_->code();
-        const auto reply = receiver_->consumeBluetooth(hello, central);
-        check(reply.has_value(), "a hello without a reply");
-        followActivity();
-        check(reply->kind != TouchMessage::Kind::accepted || central_ == central,
-              "accepted a central that does not hold the slot");
-    }
-
     void reportRadio(FuzzedDataProvider& input) {
         auto* target = manager(input);
         if (!target) {
@@ -409,6 +386,9 @@ private:
                 for (auto end = pending.find('\n'); end != Bytes::npos; end = pending.find('\n')) {
                     auto reply = decoder_.decode(std::string_view(pending).substr(0, end));
                     check(reply.has_value(), "notified reply does not decode");
+                    acceptedCentrals_ += reply->kind == TouchMessage::Kind::accepted ? 1 : 0;
+                    check(acceptedCentrals_ <= admittedCentrals_,
+                          "a central told it was accepted without being admitted");
                     if (reply->token) {
                         lastToken_ = *reply->token;
                     }
@@ -452,6 +432,8 @@ private:
     std::vector<std::size_t> scanned_;
     std::shared_ptr<RecordingActivityLog> activity_ = std::make_shared<RecordingActivityLog>();
     std::optional<std::string> central_;
+    int admittedCentrals_ = 0;
+    int acceptedCentrals_ = 0;
     std::map<const FakeConnection*, Bytes> unfinished_;
     bool buttonHeld_ = false;
     EventFlags heldModifiers_ = 0;

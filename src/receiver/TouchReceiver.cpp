@@ -1,6 +1,7 @@
 #include "receiver/TouchReceiver.h"
 
 #include "protocol/TouchService.h"
+#include "receiver/PairingCode.h"
 
 #include <array>
 #include <cstdint>
@@ -9,14 +10,6 @@
 namespace corvane {
 
 namespace {
-
-constexpr std::uint32_t codeRange = 1'000'000;
-// The largest multiple of codeRange that 32-bit draws reach; draws at or above it are redrawn
-// so that every code is equally likely.
-constexpr std::uint64_t unbiasedDrawLimit =
-    (std::uint64_t{1} << 32) - ((std::uint64_t{1} << 32) % codeRange);
-// A redraw is needed once in 4,300 draws; a source that keeps landing above the limit is broken.
-constexpr int maximumDraws = 16;
 
 constexpr const char* codeUnavailableText =
     "Could not draw a pairing code: Secure random data is unavailable";
@@ -136,7 +129,7 @@ void TouchReceiver::start() {
     if (!createRegistry()) {
         return;
     }
-    auto code = newPairingCode();
+    auto code = PairingCode::draw(*platform_.random);
     if (!code) {
         setStatus(codeUnavailableText);
         return;
@@ -186,10 +179,6 @@ void TouchReceiver::stop() {
     publish(&PublishedState::bluetoothStatus, std::string("Bluetooth stopped"),
             PublishedField::bluetoothStatus);
     publishIfChanged(&PublishedState::publishingStatus, "", PublishedField::publishingStatus);
-}
-
-void TouchReceiver::applyInput(const TouchMessage& message) {
-    injector_.applyInput(message);
 }
 
 void TouchReceiver::installListenerHandlers(const std::shared_ptr<Listener>& listener) {
@@ -262,30 +251,8 @@ void TouchReceiver::handleAdvertising(const std::shared_ptr<Listener>& source,
                      PublishedField::publishingStatus);
 }
 
-std::optional<std::string> TouchReceiver::newPairingCode() {
-    for (int attempt = 0; attempt < maximumDraws; ++attempt) {
-        std::array<std::uint8_t, sizeof(std::uint32_t)> bytes{};
-        // A source that failed once is not asked again in a loop: the failure is the answer.
-        if (!platform_.random->fill(bytes)) {
-            return std::nullopt;
-        }
-        const std::uint32_t draw = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-                                   std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
-        if (draw >= unbiasedDrawLimit) {
-            continue;
-        }
-        // Six digits, leading zeros kept.
-        std::string code(6, '0');
-        for (std::uint32_t value = draw % codeRange, at = 6; value != 0; value /= 10) {
-            code[--at] = static_cast<char>('0' + value % 10);
-        }
-        return code;
-    }
-    return std::nullopt;
-}
-
 bool TouchReceiver::drawNewCode() {
-    auto code = newPairingCode();
+    auto code = PairingCode::draw(*platform_.random);
     if (!code) {
         // The old code has been shown and guessed at; going on with it would undo the limits.
         stop();
@@ -296,13 +263,9 @@ bool TouchReceiver::drawNewCode() {
     return true;
 }
 
-void TouchReceiver::releaseHeldButton() {
-    injector_.releaseHeldButton();
-}
-
 void TouchReceiver::releaseInputState() {
     // The button's release still carries the flags that were active.
-    releaseHeldButton();
+    injector_.releaseHeldButton();
     injector_.clearModifiers();
 }
 

@@ -115,22 +115,6 @@ public:
     void stop();
     void forgetPairedDevices();
 
-    // Injects one input message of the admitted phone.
-    void applyInput(const TouchMessage& message);
-
-    // What the Bluetooth transport reports: a decoded message from a central, answered with the
-    // reply to notify back (if any), and a central that is no longer served.
-    std::optional<TouchMessage> consumeBluetooth(const TouchMessage& message,
-                                                 const CentralID& central);
-    void disconnectBluetooth(const CentralID& central);
-
-    // Inner state, for checks from outside (tests, fuzzing, diagnostics).
-    bool buttonHeld() const { return injector_.buttonHeld(); }
-    EventFlags activeModifiers() const { return injector_.activeModifiers(); }
-    std::size_t bufferedByteCount() const { return buffer_.size(); }
-    bool hasTcpClient() const { return client_ != nullptr; }
-    const std::optional<CentralID>& bluetoothClient() const { return bluetoothClient_; }
-
     // Public only so that make_shared can reach it; use create().
     struct ConstructionKey {
         explicit ConstructionKey() = default;
@@ -169,10 +153,8 @@ private:
                              std::shared_ptr<Connection> connection);
     void handleAdvertising(const std::shared_ptr<Listener>& source,
                            const std::optional<Error>& problem);
-    std::optional<std::string> newPairingCode();
     // Replaces the code while running; without a fresh code the receiver stops and says why.
     bool drawNewCode();
-    void releaseHeldButton();
     // The phone's held button and modifier keys, let go when the slot changes hands or ends.
     void releaseInputState();
     // Trust came or went without being asked: shown at once, and a start that waited for it
@@ -191,6 +173,11 @@ private:
     void disconnect();
 
     // Bluetooth
+    // What the transport reports: a decoded message from a central, answered with the reply to
+    // notify back (if any), and a central that is no longer served.
+    std::optional<TouchMessage> consumeBluetooth(const TouchMessage& message,
+                                                 const CentralID& central);
+    void disconnectBluetooth(const CentralID& central);
     void startBluetooth();
     void stopBluetooth();
     bool isBluetoothReceiver(const std::shared_ptr<BluetoothTouchReceiver>& transport) const;
@@ -209,6 +196,8 @@ private:
     // Why `guess` is not let in (wrong, or not compared now), or nothing when it is the code.
     std::optional<ClientEvent> compareCode(const std::string& guess);
     Admission admission(ClientEvent event, std::optional<std::string> token) const;
+    // What a phone that is not let in hears, over either transport.
+    static TouchMessage rejectedReply();
     // A code that has met three wrong guesses is replaced, whichever transport they came over;
     // false when no new one could be drawn and the receiver stopped instead.
     bool retireGuessedCode();

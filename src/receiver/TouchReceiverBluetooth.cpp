@@ -14,12 +14,6 @@ namespace {
 // Bluetooth stack is no different to the user.
 constexpr const char* unavailableText = "Bluetooth LE peripheral mode unavailable";
 
-TouchMessage rejectedReply() {
-    TouchMessage reply;
-    reply.kind = TouchMessage::Kind::rejected;
-    return reply;
-}
-
 } // namespace
 
 void TouchReceiver::startBluetooth() {
@@ -86,7 +80,7 @@ std::optional<TouchMessage> TouchReceiver::consumeBluetooth(const TouchMessage& 
     // Unlike TCP, missing trust neither ends the stay nor shows a status: the input waits for
     // the user to grant access again.
     if (bluetoothClient_ == central && platform_.trust->isTrusted()) {
-        applyInput(message);
+        injector_.applyInput(message);
     }
     return std::nullopt;
 }

@@ -1,3 +1,4 @@
+#include "protocol/TouchService.h"
 #include "receiver/TouchReceiver.h"
 
 #include <cstddef>
@@ -7,14 +8,7 @@ namespace corvane {
 
 namespace {
 
-constexpr std::size_t bufferLimit = 16384;
 constexpr std::int64_t rejectionsPerConnection = 3;
-
-TouchMessage rejectedReply() {
-    TouchMessage reply;
-    reply.kind = TouchMessage::Kind::rejected;
-    return reply;
-}
 
 } // namespace
 
@@ -63,7 +57,7 @@ void TouchReceiver::handleReceived(const std::shared_ptr<Connection>& connection
 bool TouchReceiver::consume(const Bytes& chunk, const std::shared_ptr<Connection>& connection) {
     buffer_ += chunk;
     // Checked before any line is looked at, so one oversized chunk cannot slip lines through.
-    if (buffer_.size() > bufferLimit) {
+    if (buffer_.size() > TouchService::lineLimit) {
         disconnect();
         return false;
     }
@@ -94,7 +88,7 @@ bool TouchReceiver::handleLine(const TouchMessage& message,
         setStatus("Accessibility access lost");
         return false;
     }
-    applyInput(message);
+    injector_.applyInput(message);
     return true;
 }
 

@@ -117,6 +117,12 @@ void TouchReceiver::updatePairingStatus() {
                      PublishedField::pairingStatus);
 }
 
+TouchMessage TouchReceiver::rejectedReply() {
+    TouchMessage reply;
+    reply.kind = TouchMessage::Kind::rejected;
+    return reply;
+}
+
 TouchReceiver::Admission TouchReceiver::admission(ClientEvent event,
                                                   std::optional<std::string> token) const {
     TouchMessage reply;

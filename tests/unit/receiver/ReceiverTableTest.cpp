@@ -146,25 +146,19 @@ public:
 private:
     void perform(const std::string& step) {
         static const std::regex toConnection(R"((c\d): ?(.*?)(<end>|<error>)?)");
-        static const std::regex toCentral(R"(([AB])(:| says:) ?(.*))");
+        static const std::regex toCentral(R"(([AB]): ?(.*))");
         std::smatch match;
         if (std::regex_match(step, match, toConnection)) {
             connection(match[1]).deliver(ReceivedChunk{
                 expand(match[2]), match[3] == "<end>",
                 match[3] == "<error>" ? std::optional(Error("Connection reset")) : std::nullopt});
-        } else if (std::regex_match(step, match, toCentral) && match[2] == ":") {
-            peripheral().write(centrals.at(step[0]),
-                               BluetoothUUID(TouchService::bluetoothCommandUUID), expand(match[3]));
         } else if (std::regex_match(step, match, toCentral)) {
-            const auto reply = receiver->consumeBluetooth(
-                *TouchMessageDecoder().decode(expand(match[3])), centrals.at(step[0]));
-            replies[std::string(1, step[0])].push_back(reply ? describe(*reply) : "none");
+            peripheral().write(centrals.at(step[0]),
+                               BluetoothUUID(TouchService::bluetoothCommandUUID), expand(match[2]));
         } else if (step[0] == '+' || step[0] == '-') {
             const BluetoothUUID status(TouchService::bluetoothStatusUUID);
             step[0] == '+' ? peripheral().subscribe(centrals.at(step[1]), status)
                            : peripheral().unsubscribe(centrals.at(step[1]), status);
-        } else if (step.ends_with(" gone")) {
-            receiver->disconnectBluetooth(centrals.at(step[0]));
         } else if (step.starts_with("wait ")) {
             clock->advance(std::chrono::milliseconds(std::stoi(step.substr(5))));
         } else if (step == "storage full") {
