@@ -13,15 +13,16 @@ constexpr std::uint64_t unbiasedDrawLimit =
 // A redraw is needed once in 4,300 draws; a source that keeps landing above the limit is broken.
 constexpr int maximumDraws = 16;
 
-} // namespace
-
+// The last `length` decimal digits of `value`, leading zeros kept.
 std::string format(std::uint32_t value) {
     std::string code(length, '0');
-    for (std::size_t at = length; value != 0 && at > 0; value /= 10) {
+    for (std::size_t at = length; at > 0; value /= 10) {
         code[--at] = static_cast<char>('0' + value % 10);
     }
     return code;
 }
+
+} // namespace
 
 std::optional<std::string> draw(SecureRandom& random) {
     for (int attempt = 0; attempt < maximumDraws; ++attempt) {
@@ -33,7 +34,7 @@ std::optional<std::string> draw(SecureRandom& random) {
         const std::uint32_t value = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
                                     std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
         if (value < unbiasedDrawLimit) {
-            return format(value % count);
+            return format(value);
         }
     }
     return std::nullopt;

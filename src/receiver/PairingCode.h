@@ -21,9 +21,6 @@ inline constexpr std::uint32_t count = [] {
     return result;
 }();
 
-// `value` (below `count`) in decimal with exactly `length` digits, leading zeros kept.
-std::string format(std::uint32_t value);
-
 // A fresh code, every one equally likely; nothing when the source fails.
 std::optional<std::string> draw(SecureRandom& random);
 
