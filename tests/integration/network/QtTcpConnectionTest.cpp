@@ -94,17 +94,5 @@ TEST_F(QtTcpConnectionTest, CancelFromInsideADelivery_FlushesQueuedRepliesThenCl
     EXPECT_EQ(atPhone, "{\"kind\":\"rejected\"}\n" + big);
 }
 
-TEST_F(QtTcpConnectionTest, PeerGone_Ends_SendingAfterwardsIsHarmless) {
-    start();
-    phone.write("abc");
-    ASSERT_TRUE(spinUntil([this] { return received == "abc"; }));
-    phone.abort();
-    ASSERT_TRUE(spinUntil([this] { return ended; }));
-    EXPECT_FALSE(error) << "a peer that closes ends the stream cleanly";
-    connection->send("{\"kind\":\"accepted\"}\n");
-    connection->cancel();
-    spinFor(20ms);
-}
-
 } // namespace
 } // namespace corvane

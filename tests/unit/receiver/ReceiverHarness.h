@@ -13,6 +13,7 @@
 #include "fakes/RecordingEventSink.h"
 #include "fakes/bluetooth/FakePeripheralManager.h"
 #include "protocol/TouchService.h"
+#include "receiver/PairingCode.h"
 #include "receiver/TouchReceiver.h"
 
 #include <gtest/gtest.h>
@@ -94,7 +95,10 @@ struct ReceiverHarness {
     }
 
     // A code of the right form that is not the current one.
-    std::string wrongCode() const { return receiver->code() == "000000" ? "000001" : "000000"; }
+    std::string wrongCode() const {
+        std::string zeros(PairingCode::length, '0');
+        return receiver->code() == zeros ? zeros.replace(0, 1, "1") : zeros;
+    }
 
     static std::string helloWithCode(const std::string& code) {
         return R"({"kind":"hello","code":")" + code + "\"}\n";

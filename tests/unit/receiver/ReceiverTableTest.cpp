@@ -36,12 +36,9 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
     }
 }
 
-std::string joined(const std::vector<std::string>& words) {
-    std::string text;
-    for (const auto& word : words) {
-        text += (text.empty() ? "" : " ") + word;
-    }
-    return text;
+// Adds `word` to a space-separated list.
+void add(std::string& list, const std::string& word) {
+    list += (list.empty() ? "" : " ") + word;
 }
 
 std::vector<Row> readRows() {
@@ -63,20 +60,14 @@ const std::string clientID = "6A1F0C55-3B3E-4D8A-9C1E-0F5E2B7A9D41";
 
 std::string eventName(const RecordingEventSink::Entry& entry) {
     static const std::map<MouseEventType, std::string> mouse{
-        {MouseEventType::leftMouseDown, "down"},   {MouseEventType::leftMouseUp, "up"},
-        {MouseEventType::mouseMoved, "move"},      {MouseEventType::leftMouseDragged, "drag"},
-        {MouseEventType::rightMouseDown, "rdown"}, {MouseEventType::rightMouseUp, "rup"}};
-    std::string text = entry.call == RecordingEventSink::Call::hold ? "hold" : "other";
-    if (const auto* event = std::get_if<MouseEvent>(&entry.event.body);
-        event && entry.call == RecordingEventSink::Call::post) {
-        text = mouse.at(event->type);
-    }
-    for (const auto& [flag, name] : {std::pair{EventFlag::shift, "+shift"},
-                                     {EventFlag::option, "+option"},
-                                     {EventFlag::command, "+command"}}) {
-        text += (entry.event.flags & flag) != 0 ? name : "";
-    }
-    return text;
+        {MouseEventType::leftMouseDown, "down"},
+        {MouseEventType::leftMouseUp, "up"},
+        {MouseEventType::mouseMoved, "move"}};
+    const auto* event = std::get_if<MouseEvent>(&entry.event.body);
+    std::string text = entry.call == RecordingEventSink::Call::hold ? "hold"
+                       : event                                      ? mouse.at(event->type)
+                                                                    : "other";
+    return text + ((entry.event.flags & EventFlag::command) != 0 ? "+command" : "");
 }
 
 class Scenario : public ReceiverHarness {
@@ -104,26 +95,24 @@ public:
 
     void check(const std::string& expected) {
         std::map<std::string, std::string> seen{{"replies", ""}, {"ended", ""}, {"events", ""}};
+        std::map<std::string, std::string> wanted = seen;
         for (const auto& [where, said] : replies) {
             for (const auto& reply : said) {
-                seen["replies"] += (seen["replies"].empty() ? "" : " ") + where + ":" + reply;
+                add(seen["replies"], where + ":" + reply);
             }
         }
         for (const auto& [name, connection] : connections) {
-            const std::string refused = connection->starts == 0 ? "!" : "";
-            seen["ended"] += connection->cancels > cancelsBefore[name]
-                                 ? (seen["ended"].empty() ? "" : " ") + name + refused
-                                 : "";
-        }
-        std::vector<std::string> happened;
-        for (const auto& entry : events->entries) {
-            if (entry.call != RecordingEventSink::Call::create) {
-                happened.push_back(eventName(entry));
+            if (connection->cancels > cancelsBefore[name]) {
+                add(seen["ended"], name + (connection->starts == 0 ? "!" : ""));
             }
         }
-        seen["events"] = joined(happened);
+        for (const auto& entry : events->entries) {
+            if (entry.call != RecordingEventSink::Call::create) {
+                add(seen["events"], eventName(entry));
+            }
+        }
         for (const auto& record : activity->recorded) {
-            seen["activity"] += (seen["activity"].empty() ? "" : " ") + name(record);
+            add(seen["activity"], name(record));
         }
         seen["status"] = receiver->status();
         seen["pairing"] = receiver->pairingStatus();
@@ -131,7 +120,6 @@ public:
                        : receiver->code().empty()     ? ""
                                                       : "new";
         seen["stored"] = secrets->items.empty() ? "no" : "yes";
-        std::map<std::string, std::string> wanted{{"replies", ""}, {"ended", ""}, {"events", ""}};
         for (const auto& entry : split(expected, " ; ")) {
             const auto equals = entry.find('=');
             wanted[entry.substr(0, equals)] =
@@ -257,7 +245,7 @@ private:
         TouchMessage expected;
         expected.kind = reply.kind;
         if (reply.kind == TouchMessage::Kind::accepted) {
-            expected.hostID = listener()->service()->txtRecord.at("id");
+            expected.hostID = listener()->service->txtRecord.at("id");
             expected.token = reply.token;
         }
         if (reply != expected || (reply.token && reply.token->size() != 44)) {
@@ -269,20 +257,19 @@ private:
         return std::string(rawValue(reply.kind)) + (reply.token ? "+token" : "");
     }
 
-    std::string name(const ClientActivity& record) const {
-        static const std::map<ClientEvent, std::string> names{
-            {ClientEvent::refused, "refused"},
-            {ClientEvent::pairedWithCode, "pairedWithCode"},
-            {ClientEvent::admittedWithCode, "admittedWithCode"},
-            {ClientEvent::admittedWithToken, "admittedWithToken"},
-            {ClientEvent::rejected, "rejected"},
-            {ClientEvent::budgetSpent, "budgetSpent"},
-            {ClientEvent::left, "left"}};
+    static std::string name(const ClientActivity& record) {
+        static const char* const names[] = {"refused",
+                                            "pairedWithCode",
+                                            "admittedWithCode",
+                                            "admittedWithToken",
+                                            "rejected",
+                                            "budgetSpent",
+                                            "left"};
         std::string where = "c";
         for (const auto& [letter, central] : centrals) {
             where = central == record.peer ? std::string(1, letter) : where;
         }
-        return names.at(record.event) + "@" + where;
+        return names[static_cast<int>(record.event)] + ("@" + where);
     }
 
     std::map<std::string, std::shared_ptr<FakeConnection>> connections;
