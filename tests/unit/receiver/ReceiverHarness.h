@@ -18,11 +18,44 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace corvane::test {
+
+// The parts of `text` between the separators; a table row's columns or steps.
+inline std::vector<std::string> split(const std::string& text, const std::string& separator) {
+    std::vector<std::string> parts;
+    for (std::size_t at = 0, next = 0; next != std::string::npos; at = next + separator.size()) {
+        next = text.find(separator, at);
+        parts.push_back(text.substr(at, next - at));
+    }
+    return parts;
+}
+
+// A row of a table in tests/data: a line that is neither blank nor a comment, split at " | ".
+struct Row {
+    int line = 0;
+    std::vector<std::string> columns;
+};
+
+inline void PrintTo(const Row& row, std::ostream* out) {
+    *out << "line " << row.line;
+}
+
+inline std::vector<Row> readRows(const std::string& path) {
+    std::ifstream file(path);
+    std::vector<Row> rows;
+    int number = 0;
+    for (std::string line; std::getline(file, line);) {
+        if (++number, !line.empty() && line[0] != '#') {
+            rows.push_back({number, split(line, " | ")});
+        }
+    }
+    return rows;
+}
 
 // A receiver wired to fakes, with shortcuts for the steps most tests share.
 struct ReceiverHarness {

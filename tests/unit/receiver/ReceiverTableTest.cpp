@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -15,43 +14,9 @@
 namespace corvane::test {
 namespace {
 
-struct Row {
-    int line = 0;
-    std::string given, steps, expected;
-};
-
-void PrintTo(const Row& row, std::ostream* out) {
-    *out << row.given << " | " << row.steps << " | " << row.expected;
-}
-
-std::vector<std::string> split(const std::string& text, const std::string& separator) {
-    std::vector<std::string> parts;
-    for (std::size_t at = 0;;) {
-        const auto next = text.find(separator, at);
-        parts.push_back(text.substr(at, next - at));
-        if (next == std::string::npos) {
-            return parts;
-        }
-        at = next + separator.size();
-    }
-}
-
 // Adds `word` to a space-separated list.
 void add(std::string& list, const std::string& word) {
     list += (list.empty() ? "" : " ") + word;
-}
-
-std::vector<Row> readRows() {
-    std::ifstream file(CORVANE_TEST_DATA "/receiver-clients.txt");
-    std::vector<Row> rows;
-    int number = 0;
-    for (std::string line; std::getline(file, line);) {
-        ++number;
-        if (const auto parts = split(line, " | "); parts.size() == 3 && line[0] != '#') {
-            rows.push_back({number, parts[0], parts[1], parts[2]});
-        }
-    }
-    return rows;
 }
 
 const std::map<char, std::string> centrals{{'A', "0F0E3C7A-1D2B-4C55-8E6F-7A8B9C0D1E2F"},
@@ -285,17 +250,20 @@ private:
 class ReceiverTable : public ::testing::TestWithParam<Row> {};
 
 TEST_P(ReceiverTable, RowHolds) {
+    const auto& columns = GetParam().columns;
+    ASSERT_EQ(columns.size(), 3u);
     Scenario scenario;
     scenario.startReady();
     scenario.peripheral().reportState(PeripheralState::poweredOn);
     scenario.peripheral().reportServiceAdded();
-    scenario.play(GetParam().given);
+    scenario.play(columns[0]);
     scenario.mark();
-    scenario.play(GetParam().steps);
-    scenario.check(GetParam().expected);
+    scenario.play(columns[1]);
+    scenario.check(columns[2]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Clients, ReceiverTable, ::testing::ValuesIn(readRows()),
+INSTANTIATE_TEST_SUITE_P(Clients, ReceiverTable,
+                         ::testing::ValuesIn(readRows(CORVANE_TEST_DATA "/receiver-clients.txt")),
                          [](const auto& row) { return "line" + std::to_string(row.param.line); });
 
 } // namespace
