@@ -123,26 +123,5 @@ TEST_F(ReceiverLifecycleTest, OldListener_LateReportsIgnored) {
     run();
 }
 
-TEST_F(ReceiverLifecycleTest, Forget_WhileStopped_RemovesEvenADamagedItem_FailureIsShown) {
-    const std::pair<std::string, std::string> item{PairedClients::serviceIdentifier,
-                                                   PairedClients::tokensAccount};
-    secrets->items[item] = "{\"broken";
-    receiver->start();
-    EXPECT_TRUE(receiver->status().starts_with("Pairing storage unavailable: Stored pairings"));
-    receiver->forgetPairedDevices();
-    EXPECT_EQ(receiver->status(), "Paired devices forgotten");
-    EXPECT_FALSE(secrets->items.contains(item));
-
-    secrets->removeStatus = -25291;
-    secrets->messages[-25291] = "No keychain is available.";
-    receiver->forgetPairedDevices();
-    EXPECT_EQ(receiver->status(), "Could not forget devices: No keychain is available.");
-    startReady();
-    const std::string code = receiver->code();
-    receiver->forgetPairedDevices();
-    EXPECT_EQ(receiver->status(), "Could not forget devices: No keychain is available.");
-    EXPECT_EQ(receiver->code(), code);
-}
-
 } // namespace
 } // namespace corvane::test
