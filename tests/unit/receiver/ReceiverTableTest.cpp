@@ -85,6 +85,8 @@ public:
                        : receiver->code().empty()     ? ""
                                                       : "new";
         seen["stored"] = secrets->items.empty() ? "no" : "yes";
+        seen["running"] = receiver->isRunning() ? "yes" : "no";
+        seen["access"] = receiver->hasAccessibility() ? "yes" : "no";
         for (const auto& entry : split(expected, " ; ")) {
             const auto equals = entry.find('=');
             wanted[entry.substr(0, equals)] =
@@ -133,7 +135,11 @@ private:
                 {"ready", [this] { listener()->reportState(ListenerState::ready); }},
                 {"forget", [this] { receiver->forgetPairedDevices(); }},
                 {"untrusted", [this] { trust->trusted = false; }},
-                {"trusted", [this] { trust->trusted = true; }}};
+                {"trusted", [this] { trust->trusted = true; }},
+                {"grant when asked", [this] { trust->trustedAfterRequest = true; }},
+                {"granted", [this] { trust->report(true); }},
+                {"declined", [this] { trust->report(false); }},
+                {"random fails", [this] { codeRandom->fails = true; }}};
             ASSERT_TRUE(commands.contains(step)) << "no such step: " << step;
             commands.at(step)();
         }
