@@ -139,7 +139,8 @@ private:
                 {"grant when asked", [this] { trust->trustedAfterRequest = true; }},
                 {"granted", [this] { trust->report(true); }},
                 {"declined", [this] { trust->report(false); }},
-                {"random fails", [this] { codeRandom->fails = true; }}};
+                {"random fails", [this] { codeRandom->fails = true; }},
+                {"port taken", [this] { listeners->failure = Error("Address already in use"); }}};
             ASSERT_TRUE(commands.contains(step)) << "no such step: " << step;
             commands.at(step)();
         }
