@@ -11,10 +11,12 @@
 #include "fakes/FakeSecretStore.h"
 #include "fakes/FakeSecureRandom.h"
 #include "fakes/FakeUserDefaults.h"
+#include "fakes/RecordingActivityLog.h"
 #include "fakes/RecordingEventSink.h"
 #include "fakes/bluetooth/FakePeripheralManager.h"
 #include "protocol/TouchMessageDecoder.h"
 #include "protocol/TouchService.h"
+#include "receiver/PairingCode.h"
 #include "receiver/TouchReceiver.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -33,7 +35,6 @@
 namespace corvane::test {
 namespace {
 
-constexpr std::size_t bufferLimit = 16384;
 constexpr std::string_view clientID = "6A1F0C55-3B3E-4D8A-9C1E-0F5E2B7A9D41";
 constexpr std::array<std::string_view, 2> centrals = {"0F0E3C7A-1D2B-4C55-8E6F-7A8B9C0D1E2F",
                                                       "5B4A3928-1706-4F5E-9D8C-7B6A59483726"};
@@ -49,16 +50,9 @@ void check(bool holds, const char* what) {
     }
 }
 
-bool isSixDigits(const std::string& code) {
-    if (code.size() != 6) {
-        return false;
-    }
-    for (char c : code) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
+bool isCode(const std::string& code) {
+    return code.size() == PairingCode::length &&
+           code.find_first_not_of("0123456789") == std::string::npos;
 }
 
 class World {
@@ -75,13 +69,12 @@ public:
             .pairingStorage = PairingStorage{secrets_, std::make_shared<FakeUserDefaults>(),
                                              std::make_shared<FakeSecureRandom>()},
             .bluetooth = peripherals_,
+            .activity = activity_,
         });
-        // Start with a client already reading, so that raw bytes count from the first step.
+        // Start with a client already admitted, so that raw bytes count from the first step.
         receiver_->start();
         listeners_->last()->reportState(ListenerState::ready);
         newConnection();
-        mainThread_->runAll();
-        connections_.back()->reportState(ConnectionState::ready);
         mainThread_->runAll();
     }
 
@@ -109,11 +102,10 @@ public:
         case 10:
             return deliver(input, std::string(4096, ' '));
         case 11:
-            return complete(input, ReceivedChunk{optionalBytes(input), true, std::nullopt});
+            return complete(input, ReceivedChunk{someBytes(input), true, std::nullopt});
         case 12:
-            return complete(input, ReceivedChunk{optionalBytes(input), false, Error("reset")});
+            return complete(input, ReceivedChunk{someBytes(input), false, Error("reset")});
         case 13:
-            return reportConnectionState(input);
         case 14:
             return newConnection();
         case 15:
@@ -135,7 +127,7 @@ public:
             return bluetoothWrite(input, input.ConsumeBytesAsString(
                                              input.ConsumeIntegralInRange<std::size_t>(1, 600)));
         case 26:
-            return directBluetooth(input);
+            return bluetoothHello(input);
         case 27:
             return reportRadio(input);
         case 19:
@@ -168,38 +160,32 @@ public:
         receiver_->stop();
         mainThread_->runAll();
         checkInvariants();
-        check(!receiver_->buttonHeld(), "button held after stop");
+        check(!buttonHeld_, "button held after stop");
     }
 
     void checkInvariants() {
-        check(receiver_->bufferedByteCount() <= bufferLimit, "buffer above the limit");
         int active = 0;
         for (const auto& connection : connections_) {
-            check(connection->overlappingReceives() == 0, "two reads outstanding at once");
-            if (connection->startCount() > 0 && connection->cancelCount() == 0) {
+            if (connection->starts > 0 && connection->cancels == 0) {
                 ++active;
             }
-            check(connection->startCount() <= 1, "connection started twice");
+            check(connection->starts <= 1, "connection started twice");
         }
         check(active <= 1, "more than one client");
-        const bool central = receiver_->bluetoothClient().has_value();
-        check(!(central && receiver_->hasTcpClient()), "TCP and Bluetooth clients at once");
+        followActivity();
+        const bool central = central_.has_value();
         check(!(central && active > 0), "a live TCP connection beside a central");
-        if (active == 0) {
-            check(receiver_->bufferedByteCount() == 0, "bytes buffered without a client");
-        }
+        followInput();
         if (active == 0 && !central) {
-            check(!receiver_->buttonHeld(), "button left held without a client");
-            check(receiver_->activeModifiers() == 0, "modifiers left set without a client");
+            check(!buttonHeld_, "button left held without a client");
+            check(heldModifiers_ == 0, "modifiers left held without a client");
         }
         if (receiver_->isRunning()) {
-            check(isSixDigits(receiver_->code()), "running without a six-digit code");
+            check(isCode(receiver_->code()), "running without a code");
         } else {
             check(active == 0 && !central, "a client while stopped");
         }
         collectTokens();
-        // The recorded events have served their purpose; keep memory flat on long inputs.
-        events_->clear();
     }
 
 private:
@@ -223,12 +209,44 @@ private:
         return line(json);
     }
 
-    std::optional<Bytes> optionalBytes(FuzzedDataProvider& input) {
-        if (!input.ConsumeBool()) {
-            return std::nullopt;
+    Bytes someBytes(FuzzedDataProvider& input) {
+        return input.ConsumeBytesAsString(input.ConsumeIntegralInRange<std::size_t>(0, 64));
+    }
+
+    // The admitted central, as the security log tells of admissions and departures.
+    void followActivity() {
+        for (const auto& record : activity_->recorded) {
+            if (record.transport != Transport::bluetooth) {
+                continue;
+            }
+            if (record.event == ClientEvent::left) {
+                check(central_ == record.peer, "a central left that was not admitted");
+                central_.reset();
+            } else if (record.event != ClientEvent::refused &&
+                       record.event != ClientEvent::rejected &&
+                       record.event != ClientEvent::budgetSpent) {
+                check(!central_, "a second central admitted");
+                central_ = record.peer;
+                ++admittedCentrals_;
+            }
         }
-        auto bytes = input.ConsumeBytesAsString(input.ConsumeIntegralInRange<std::size_t>(1, 64));
-        return bytes.empty() ? std::nullopt : std::optional<Bytes>(bytes);
+        activity_->recorded.clear();
+    }
+
+    // The left button as the posted events leave it (a click is never posted while it is held),
+    // and the modifiers as last held.
+    void followInput() {
+        for (const auto& entry : events_->entries) {
+            const auto* mouse = std::get_if<MouseEvent>(&entry.event.body);
+            if (entry.call == RecordingEventSink::Call::hold) {
+                heldModifiers_ = entry.event.flags;
+            } else if (entry.call == RecordingEventSink::Call::post && mouse &&
+                       (mouse->type == MouseEventType::leftMouseDown ||
+                        mouse->type == MouseEventType::leftMouseUp)) {
+                buttonHeld_ = mouse->type == MouseEventType::leftMouseDown;
+            }
+        }
+        events_->clear();
     }
 
     std::shared_ptr<FakeConnection> pick(FuzzedDataProvider& input) {
@@ -248,22 +266,20 @@ private:
         }
     }
 
+    // A chunk for a connection, perhaps a stale one; a live client must never buffer more than
+    // a line's limit without being let go.
     void complete(FuzzedDataProvider& input, ReceivedChunk chunk) {
-        if (auto connection = pick(input)) {
-            connection->completeReceive(std::move(chunk));
+        const auto connection = pick(input);
+        if (!connection) {
+            return;
         }
-    }
-
-    void reportConnectionState(FuzzedDataProvider& input) {
-        static constexpr std::array<ConnectionState, 6> states = {
-            ConnectionState::setup, ConnectionState::waiting, ConnectionState::preparing,
-            ConnectionState::ready, ConnectionState::failed,  ConnectionState::cancelled};
-        const auto state = states[input.ConsumeIntegralInRange<std::size_t>(0, states.size() - 1)];
-        if (auto connection = pick(input)) {
-            connection->reportState(state, state == ConnectionState::failed
-                                               ? std::optional<Error>(Error("failed"))
-                                               : std::nullopt);
-        }
+        const bool live = connection->starts > 0 && connection->cancels == 0;
+        Bytes& unfinished = unfinished_[connection.get()];
+        unfinished += chunk.content;
+        const bool overflows = unfinished.size() > TouchService::lineLimit;
+        unfinished.erase(0, unfinished.rfind('\n') + 1);
+        connection->deliver(std::move(chunk));
+        check(!live || !overflows || connection->cancels > 0, "buffer above the limit");
     }
 
     void newConnection() {
@@ -340,23 +356,6 @@ private:
         }
     }
 
-    // The receiver's side taken alone, in orders the transport would not report.
-    void directBluetooth(FuzzedDataProvider& input) {
-        const CentralID central = pickCentral(input);
-        if (input.ConsumeBool()) {
-            receiver_->disconnectBluetooth(central);
-            return;
-        }
-        TouchMessage hello;
-        hello.kind = TouchMessage::Kind::hello;
-        hello.code = receiver_->code();
-        const auto reply = receiver_->consumeBluetooth(hello, central);
-        check(reply.has_value(), "a hello without a reply");
-        check(reply->kind != TouchMessage::Kind::accepted ||
-                  receiver_->bluetoothClient() == central,
-              "accepted a central that does not hold the slot");
-    }
-
     void reportRadio(FuzzedDataProvider& input) {
         auto* target = manager(input);
         if (!target) {
@@ -387,6 +386,9 @@ private:
                 for (auto end = pending.find('\n'); end != Bytes::npos; end = pending.find('\n')) {
                     auto reply = decoder_.decode(std::string_view(pending).substr(0, end));
                     check(reply.has_value(), "notified reply does not decode");
+                    acceptedCentrals_ += reply->kind == TouchMessage::Kind::accepted ? 1 : 0;
+                    check(acceptedCentrals_ <= admittedCentrals_,
+                          "a central told it was accepted without being admitted");
                     if (reply->token) {
                         lastToken_ = *reply->token;
                     }
@@ -403,7 +405,7 @@ private:
         collectNotifiedTokens();
         scanned_.resize(connections_.size(), 0);
         for (std::size_t i = 0; i < connections_.size(); ++i) {
-            const auto& sent = connections_[i]->sent();
+            const auto& sent = connections_[i]->sent;
             for (; scanned_[i] < sent.size(); ++scanned_[i]) {
                 const Bytes& bytes = sent[scanned_[i]];
                 check(!bytes.empty() && bytes.back() == '\n', "reply is not one line");
@@ -428,6 +430,13 @@ private:
     TouchMessageDecoder decoder_;
     std::string lastToken_;
     std::vector<std::size_t> scanned_;
+    std::shared_ptr<RecordingActivityLog> activity_ = std::make_shared<RecordingActivityLog>();
+    std::optional<std::string> central_;
+    int admittedCentrals_ = 0;
+    int acceptedCentrals_ = 0;
+    std::map<const FakeConnection*, Bytes> unfinished_;
+    bool buttonHeld_ = false;
+    EventFlags heldModifiers_ = 0;
     // Per manager and central: notified bytes still waiting for their newline.
     std::vector<std::map<CentralID, Bytes>> notified_;
 };

@@ -41,6 +41,32 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+std::string boolean(bool value) {
+    return value ? "true" : "false";
+}
+
+std::string valueOf(PublishedField field, const PublishedState& state) {
+    switch (field) {
+    case PublishedField::status:
+        return oneLine(state.status);
+    case PublishedField::code:
+        return state.code;
+    case PublishedField::isRunning:
+        return boolean(state.isRunning);
+    case PublishedField::hasAccessibility:
+        return boolean(state.hasAccessibility);
+    case PublishedField::bluetoothStatus:
+        return oneLine(state.bluetoothStatus);
+    case PublishedField::pairingStatus:
+        return oneLine(state.pairingStatus);
+    case PublishedField::publishingStatus:
+        return oneLine(state.publishingStatus);
+    case PublishedField::storageStatus:
+        return oneLine(state.storageStatus);
+    }
+    return {};
+}
+
 std::string_view trimmed(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) {
@@ -63,9 +89,10 @@ HeadlessRunner::~HeadlessRunner() {
 
 void HeadlessRunner::begin() {
     for (const auto field : allFields) {
-        print(field);
+        print(field, receiver_->published());
     }
-    observer_ = receiver_->addObserver([this](PublishedField field) { print(field); });
+    observer_ = receiver_->addObserver(
+        [this](const PublishedChange& change) { print(change.field, change.state); });
     receiver_->start();
 }
 
@@ -100,8 +127,8 @@ void HeadlessRunner::quit() {
     exit_(0);
 }
 
-void HeadlessRunner::print(PublishedField field) {
-    auto line = std::string(labelOf(field)) + ": " + valueOf(field);
+void HeadlessRunner::print(PublishedField field, const PublishedState& state) {
+    auto line = std::string(labelOf(field)) + ": " + valueOf(field, state);
     auto& last = printed_.at(static_cast<std::size_t>(field));
     if (line == last) {
         return;
@@ -109,28 +136,6 @@ void HeadlessRunner::print(PublishedField field) {
     last = line;
     // Flushed at once: whoever reads this is waiting for the line.
     out_ << line << std::endl;
-}
-
-std::string HeadlessRunner::valueOf(PublishedField field) const {
-    switch (field) {
-    case PublishedField::status:
-        return oneLine(receiver_->status());
-    case PublishedField::code:
-        return receiver_->code();
-    case PublishedField::isRunning:
-        return receiver_->isRunning() ? "true" : "false";
-    case PublishedField::hasAccessibility:
-        return receiver_->hasAccessibility() ? "true" : "false";
-    case PublishedField::bluetoothStatus:
-        return oneLine(receiver_->bluetoothStatus());
-    case PublishedField::pairingStatus:
-        return oneLine(receiver_->pairingStatus());
-    case PublishedField::publishingStatus:
-        return oneLine(receiver_->publishingStatus());
-    case PublishedField::storageStatus:
-        return oneLine(receiver_->storageStatus());
-    }
-    return {};
 }
 
 } // namespace corvane

@@ -32,8 +32,7 @@ public:
     void handleTermination();
 
 private:
-    void print(PublishedField field);
-    std::string valueOf(PublishedField field) const;
+    void print(PublishedField field, const PublishedState& state);
     void quit();
 
     std::shared_ptr<TouchReceiver> receiver_;

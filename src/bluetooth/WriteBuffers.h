@@ -2,6 +2,7 @@
 
 #include "bluetooth/PeripheralManager.h"
 #include "common/Bytes.h"
+#include "protocol/TouchService.h"
 
 #include <cstddef>
 #include <map>
@@ -15,7 +16,7 @@ namespace corvane {
 class WriteBuffers {
 public:
     // The most bytes one central may have waiting for their newline.
-    static constexpr std::size_t limit = 16384;
+    static constexpr std::size_t limit = TouchService::lineLimit;
 
     // Appends a write's value and takes out every complete line, oldest first, without its
     // newline. Nothing when the buffer would grow past the limit: it is emptied instead, and

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -8,6 +9,8 @@ namespace corvane::TouchService {
 
 inline constexpr std::string_view type = "_corvane._tcp";
 inline constexpr std::uint16_t port = 55440;
+// The most bytes a phone may send without a line feed, over either transport.
+inline constexpr std::size_t lineLimit = 16384;
 inline constexpr std::string_view bluetoothServiceUUID = "B9F74EE8-3E8B-4A7E-A02D-E09D960DF301";
 inline constexpr std::string_view bluetoothCommandUUID = "B9F74EE8-3E8B-4A7E-A02D-E09D960DF302";
 inline constexpr std::string_view bluetoothStatusUUID = "B9F74EE8-3E8B-4A7E-A02D-E09D960DF303";

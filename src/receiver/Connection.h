@@ -10,34 +10,32 @@
 
 namespace corvane {
 
-enum class ConnectionState { setup, waiting, preparing, ready, failed, cancelled };
-
-// What one read delivered: bytes, the peer having finished sending, an error, or a mix.
+// What one delivery brings: bytes as they arrived, and possibly the end of the stream after them,
+// either because the peer finished sending or because of an error.
 struct ReceivedChunk {
-    std::optional<Bytes> content;
+    Bytes content;
     bool isComplete = false;
-    std::optional<Error> error;
+    std::optional<Error> error = std::nullopt;
 };
 
-// One accepted TCP connection. Handlers run later on the main event loop, never from inside a
-// call on this object.
+// One accepted TCP connection. Its handler runs on the main event loop, never from inside a call
+// on this object.
 class Connection {
 public:
-    using StateHandler = std::function<void(ConnectionState, std::optional<Error>)>;
-    using ReceiveCompletion = std::function<void(ReceivedChunk)>;
+    // The most bytes one delivery carries.
+    static constexpr std::size_t maximumChunk = 4096;
+
+    using ReceiveHandler = std::function<void(ReceivedChunk)>;
 
     virtual ~Connection() = default;
 
-    // Receives every later state change; `failed` comes with an error.
-    virtual void setStateHandler(StateHandler handler) = 0;
-    // Lets the connection proceed towards `ready`.
-    virtual void start() = 0;
-    // Asks for between minimumLength and maximumLength bytes; `completion` runs exactly once.
-    virtual void receive(std::size_t minimumLength, std::size_t maximumLength,
-                         ReceiveCompletion completion) = 0;
-    // Queues the bytes behind everything queued before; failures surface through receive or state.
+    // Begins delivering the stream to `handler` in order, as it arrives: chunks of 1 to
+    // maximumChunk bytes, then one delivery that ends it (with or without bytes). Nothing is
+    // delivered after the end or after cancel().
+    virtual void start(ReceiveHandler handler) = 0;
+    // Queues the bytes behind everything queued before; failures surface as the stream's end.
     virtual void send(Bytes bytes) = 0;
-    // Closes the connection after the queued bytes have gone out; a `cancelled` report follows.
+    // Closes the connection after the queued bytes have gone out.
     virtual void cancel() = 0;
     // The peer's address and port as the user would write them, for the security log.
     virtual std::string peer() const = 0;

@@ -1,6 +1,7 @@
 #include "receiver/TouchReceiver.h"
 
 #include "protocol/TouchService.h"
+#include "receiver/PairingCode.h"
 
 #include <array>
 #include <cstdint>
@@ -9,14 +10,6 @@
 namespace corvane {
 
 namespace {
-
-constexpr std::uint32_t codeRange = 1'000'000;
-// The largest multiple of codeRange that 32-bit draws reach; draws at or above it are redrawn
-// so that every code is equally likely.
-constexpr std::uint64_t unbiasedDrawLimit =
-    (std::uint64_t{1} << 32) - ((std::uint64_t{1} << 32) % codeRange);
-// A redraw is needed once in 4,300 draws; a source that keeps landing above the limit is broken.
-constexpr int maximumDraws = 16;
 
 constexpr const char* codeUnavailableText =
     "Could not draw a pairing code: Secure random data is unavailable";
@@ -35,41 +28,17 @@ std::shared_ptr<TouchReceiver> TouchReceiver::create(ReceiverPlatform platform) 
 }
 
 TouchReceiver::TouchReceiver(ConstructionKey, ReceiverPlatform platform)
-    : platform_(std::move(platform)), hasAccessibility_(platform_.trust->isTrusted()),
-      storageStatus_(platform_.storageStatus), injector_(platform_.events) {}
+    : platform_(std::move(platform)), injector_(platform_.events) {
+    published_.hasAccessibility = platform_.trust->isTrusted();
+    published_.storageStatus = platform_.storageStatus;
+}
 
 TouchReceiver::~TouchReceiver() {
     releaseInputState();
 }
 
-const std::string& TouchReceiver::status() const {
-    return status_;
-}
-const std::string& TouchReceiver::code() const {
-    return code_;
-}
-bool TouchReceiver::isRunning() const {
-    return isRunning_;
-}
-bool TouchReceiver::hasAccessibility() const {
-    return hasAccessibility_;
-}
-const std::string& TouchReceiver::bluetoothStatus() const {
-    return bluetoothStatus_;
-}
-const std::string& TouchReceiver::pairingStatus() const {
-    return pairingStatus_;
-}
-const std::string& TouchReceiver::publishingStatus() const {
-    return publishingStatus_;
-}
-const std::string& TouchReceiver::storageStatus() const {
-    return storageStatus_;
-}
-
 void TouchReceiver::setHasAccessibility(bool value) {
-    const auto keepAlive = shared_from_this();
-    publish(hasAccessibility_, value, PublishedField::hasAccessibility);
+    publish(&PublishedState::hasAccessibility, value, PublishedField::hasAccessibility);
 }
 
 TouchReceiver::ObserverId TouchReceiver::addObserver(Observer observer) {
@@ -88,42 +57,49 @@ void TouchReceiver::removeObserver(ObserverId id) {
     });
 }
 
-void TouchReceiver::publish(std::string& field, std::string value, PublishedField which) {
-    field = std::move(value);
-    notify(which);
+template<typename Value>
+void TouchReceiver::publish(Value PublishedState::*field, Value value, PublishedField which) {
+    published_.*field = std::move(value);
+    pendingChanges_.push_back(PublishedChange{which, published_});
+    if (pendingChanges_.size() == 1) {
+        postToMain([](TouchReceiver& receiver) { receiver.deliverChanges(); });
+    }
 }
 
-void TouchReceiver::publish(bool& field, bool value, PublishedField which) {
-    field = value;
-    notify(which);
+// These fields change with every hello of a guessing client or every daemon hiccup; observers
+// hear only of real changes.
+void TouchReceiver::publishIfChanged(std::string PublishedState::*field, std::string value,
+                                     PublishedField which) {
+    if (published_.*field != value) {
+        publish(field, std::move(value), which);
+    }
 }
 
-void TouchReceiver::notify(PublishedField which) {
-    // Observers may add or remove observers while they run: iterate a snapshot.
-    const auto snapshot = observers_;
-    for (const auto& entry : snapshot) {
-        if (!entry->removed) {
-            entry->observer(which);
+void TouchReceiver::deliverChanges() {
+    const auto changes = std::exchange(pendingChanges_, {});
+    // An observer may add or remove observers, and whatever it changes is told in a later delivery.
+    const auto observers = observers_;
+    for (const PublishedChange& change : changes) {
+        for (const auto& entry : observers) {
+            if (!entry->removed) {
+                entry->observer(change);
+            }
         }
     }
 }
 
 void TouchReceiver::setStatus(std::string value) {
-    publish(status_, std::move(value), PublishedField::status);
+    publish(&PublishedState::status, std::move(value), PublishedField::status);
 }
 
 void TouchReceiver::setCode(std::string value) {
     // A new code has met no guesses yet.
     wrongGuesses_ = 0;
-    publish(code_, std::move(value), PublishedField::code);
+    publish(&PublishedState::code, std::move(value), PublishedField::code);
 }
 
-// These fields change with every hello of a guessing client or every daemon hiccup; observers
-// hear only of real changes.
-void TouchReceiver::publishIfChanged(std::string& field, std::string value, PublishedField which) {
-    if (field != value) {
-        publish(field, std::move(value), which);
-    }
+void TouchReceiver::setRunning(bool value) {
+    publish(&PublishedState::isRunning, value, PublishedField::isRunning);
 }
 
 void TouchReceiver::postToMain(std::function<void(TouchReceiver&)> work) {
@@ -135,28 +111,17 @@ void TouchReceiver::postToMain(std::function<void(TouchReceiver&)> work) {
 }
 
 void TouchReceiver::start() {
-    // Observers run inside; one of them may drop the last outside reference.
-    const auto keepAlive = shared_from_this();
-    if (isRunning_) {
+    if (isRunning()) {
         return;
     }
-    // Observers run at every published change below and may stop or start this receiver
-    // themselves; the rest of this start is then no longer wanted.
-    const std::uint64_t stopsBefore = stopCount_;
-    const auto interrupted = [&] { return isRunning_ || stopCount_ != stopsBefore; };
-
     startAwaitingTrust_ = false;
     const bool trusted = platform_.trust->isTrusted();
     setHasAccessibility(trusted);
-    if (interrupted()) {
-        return;
-    }
     if (!trusted) {
         // This call stays stopped whatever the prompt answers; a grant that the desktop reports
         // later completes the start (trustChanged).
         setStatus("Grant Accessibility access, then start the receiver.");
-        // Unless a status observer stopped the receiver meanwhile.
-        startAwaitingTrust_ = stopCount_ == stopsBefore;
+        startAwaitingTrust_ = true;
         platform_.trust->requestTrust();
         setHasAccessibility(platform_.trust->isTrusted());
         return;
@@ -164,40 +129,29 @@ void TouchReceiver::start() {
     if (!createRegistry()) {
         return;
     }
-    auto code = newPairingCode();
+    auto code = PairingCode::draw(*platform_.random);
     if (!code) {
         setStatus(codeUnavailableText);
         return;
     }
     setCode(std::move(*code));
-    if (interrupted()) {
-        return;
-    }
 
     auto created = platform_.listeners->makeListener(TouchService::port);
     if (!created) {
         setStatus("Could not listen: " + created.error().description());
         return;
     }
-    const std::shared_ptr<Listener> listener = std::move(*created);
-    listener->setService(advertisedService());
-    installListenerHandlers(listener);
-    listener_ = listener;
+    listener_ = std::move(*created);
+    listener_->setService(advertisedService());
+    installListenerHandlers(listener_);
 
-    publish(isRunning_, true, PublishedField::isRunning);
+    setRunning(true);
     setStatus("Starting receiver…");
-    // An observer may have stopped (and even restarted) the receiver just now; that stop
-    // ended this start, and a nested start has already made its own transport.
-    if (stopCount_ != stopsBefore) {
-        return;
-    }
-    listener->start();
+    listener_->start();
     startBluetooth();
 }
 
 void TouchReceiver::stop() {
-    const auto keepAlive = shared_from_this();
-    ++stopCount_;
     startAwaitingTrust_ = false;
     releaseInputState();
     recordTcpDeparture();
@@ -220,14 +174,11 @@ void TouchReceiver::stop() {
     buffer_.clear();
 
     setCode("");
-    publish(isRunning_, false, PublishedField::isRunning);
+    setRunning(false);
     setStatus("Stopped");
-    publish(bluetoothStatus_, "Bluetooth stopped", PublishedField::bluetoothStatus);
-    publishIfChanged(publishingStatus_, "", PublishedField::publishingStatus);
-}
-
-void TouchReceiver::applyInput(const TouchMessage& message) {
-    injector_.applyInput(message);
+    publish(&PublishedState::bluetoothStatus, std::string("Bluetooth stopped"),
+            PublishedField::bluetoothStatus);
+    publishIfChanged(&PublishedState::publishingStatus, "", PublishedField::publishingStatus);
 }
 
 void TouchReceiver::installListenerHandlers(const std::shared_ptr<Listener>& listener) {
@@ -295,35 +246,13 @@ void TouchReceiver::handleAdvertising(const std::shared_ptr<Listener>& source,
     if (!source || source != listener_) {
         return;
     }
-    publishIfChanged(publishingStatus_,
+    publishIfChanged(&PublishedState::publishingStatus,
                      problem ? notAdvertisedPrefix + problem->description() : std::string(),
                      PublishedField::publishingStatus);
 }
 
-std::optional<std::string> TouchReceiver::newPairingCode() {
-    for (int attempt = 0; attempt < maximumDraws; ++attempt) {
-        std::array<std::uint8_t, sizeof(std::uint32_t)> bytes{};
-        // A source that failed once is not asked again in a loop: the failure is the answer.
-        if (!platform_.random->fill(bytes)) {
-            return std::nullopt;
-        }
-        const std::uint32_t draw = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-                                   std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
-        if (draw >= unbiasedDrawLimit) {
-            continue;
-        }
-        // Six digits, leading zeros kept.
-        std::string code(6, '0');
-        for (std::uint32_t value = draw % codeRange, at = 6; value != 0; value /= 10) {
-            code[--at] = static_cast<char>('0' + value % 10);
-        }
-        return code;
-    }
-    return std::nullopt;
-}
-
 bool TouchReceiver::drawNewCode() {
-    auto code = newPairingCode();
+    auto code = PairingCode::draw(*platform_.random);
     if (!code) {
         // The old code has been shown and guessed at; going on with it would undo the limits.
         stop();
@@ -334,21 +263,16 @@ bool TouchReceiver::drawNewCode() {
     return true;
 }
 
-void TouchReceiver::releaseHeldButton() {
-    injector_.releaseHeldButton();
-}
-
 void TouchReceiver::releaseInputState() {
     // The button's release still carries the flags that were active.
-    releaseHeldButton();
+    injector_.releaseHeldButton();
     injector_.clearModifiers();
 }
 
 void TouchReceiver::trustChanged() {
-    const auto keepAlive = shared_from_this();
     const bool trusted = platform_.trust->isTrusted();
     setHasAccessibility(trusted);
-    if (trusted && startAwaitingTrust_ && !isRunning_) {
+    if (trusted && startAwaitingTrust_ && !isRunning()) {
         start();
     }
 }

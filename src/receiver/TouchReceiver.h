@@ -51,7 +51,7 @@ struct ReceiverPlatform {
     std::string storageStatus = {};
 };
 
-// The state the window shows; observers learn which field was just assigned.
+// The fields of the state the window shows.
 enum class PublishedField {
     status,
     code,
@@ -63,51 +63,57 @@ enum class PublishedField {
     storageStatus,
 };
 
+// The state the window shows.
+struct PublishedState {
+    std::string status = "Stopped";
+    std::string code;
+    bool isRunning = false;
+    bool hasAccessibility = false;
+    std::string bluetoothStatus = "Bluetooth stopped";
+    // Why a right code would not be heard now (too many wrong ones); empty while it would.
+    std::string pairingStatus;
+    // Why phones cannot find this computer on the network; empty while they can, or stopped.
+    std::string publishingStatus;
+    // The platform's word on where pairings are kept; empty when there is nothing to say.
+    std::string storageStatus;
+};
+
+// One assignment to a published field: which field, and the whole state as it stood just after.
+struct PublishedChange {
+    PublishedField field;
+    PublishedState state;
+};
+
 class TouchReceiver : public std::enable_shared_from_this<TouchReceiver> {
 public:
-    using Observer = std::function<void(PublishedField)>;
+    using Observer = std::function<void(const PublishedChange&)>;
     using ObserverId = std::uint64_t;
 
     // Handlers given to the platform hold the receiver weakly, so it always lives in a shared_ptr.
     static std::shared_ptr<TouchReceiver> create(ReceiverPlatform platform);
 
-    const std::string& status() const;
-    const std::string& code() const;
-    bool isRunning() const;
-    bool hasAccessibility() const;
-    const std::string& bluetoothStatus() const;
-    // Why a right code would not be heard now (too many wrong ones); empty while it would.
-    const std::string& pairingStatus() const;
-    // Why phones cannot find this computer on the network; empty while they can, or stopped.
-    const std::string& publishingStatus() const;
-    // The platform's word on where pairings are kept; empty when there is nothing to say.
-    const std::string& storageStatus() const;
+    // The current state; observers hear of each change later.
+    const PublishedState& published() const { return published_; }
+    const std::string& status() const { return published_.status; }
+    const std::string& code() const { return published_.code; }
+    bool isRunning() const { return published_.isRunning; }
+    bool hasAccessibility() const { return published_.hasAccessibility; }
+    const std::string& bluetoothStatus() const { return published_.bluetoothStatus; }
+    const std::string& pairingStatus() const { return published_.pairingStatus; }
+    const std::string& publishingStatus() const { return published_.publishingStatus; }
+    const std::string& storageStatus() const { return published_.storageStatus; }
     void setHasAccessibility(bool value);
 
-    // Called after every assignment to a published field, even of an equal value; the pairing,
-    // publishing and storage statuses are assigned only when they change.
+    // Told of every assignment to a published field, even of an equal value, in order; the
+    // pairing, publishing and storage statuses are assigned only when they change. Observers
+    // are told from the main thread once the operation that made the change has returned, so
+    // none ever runs inside one, and each hears the state as it stood after its change.
     ObserverId addObserver(Observer observer);
     void removeObserver(ObserverId id);
 
     void start();
     void stop();
     void forgetPairedDevices();
-
-    // Injects one input message of the admitted phone.
-    void applyInput(const TouchMessage& message);
-
-    // What the Bluetooth transport reports: a decoded message from a central, answered with the
-    // reply to notify back (if any), and a central that is no longer served.
-    std::optional<TouchMessage> consumeBluetooth(const TouchMessage& message,
-                                                 const CentralID& central);
-    void disconnectBluetooth(const CentralID& central);
-
-    // Inner state, for checks from outside (tests, fuzzing, diagnostics).
-    bool buttonHeld() const { return injector_.buttonHeld(); }
-    EventFlags activeModifiers() const { return injector_.activeModifiers(); }
-    std::size_t bufferedByteCount() const { return buffer_.size(); }
-    bool hasTcpClient() const { return client_ != nullptr; }
-    const std::optional<CentralID>& bluetoothClient() const { return bluetoothClient_; }
 
     // Public only so that make_shared can reach it; use create().
     struct ConstructionKey {
@@ -128,12 +134,14 @@ private:
     };
 
     // Published state
-    void publish(std::string& field, std::string value, PublishedField which);
-    void publish(bool& field, bool value, PublishedField which);
-    void notify(PublishedField which);
+    template<typename Value>
+    void publish(Value PublishedState::*field, Value value, PublishedField which);
+    void publishIfChanged(std::string PublishedState::*field, std::string value,
+                          PublishedField which);
     void setStatus(std::string value);
     void setCode(std::string value);
-    void publishIfChanged(std::string& field, std::string value, PublishedField which);
+    void setRunning(bool value);
+    void deliverChanges();
 
     // Lifecycle
     bool createRegistry();
@@ -145,10 +153,8 @@ private:
                              std::shared_ptr<Connection> connection);
     void handleAdvertising(const std::shared_ptr<Listener>& source,
                            const std::optional<Error>& problem);
-    std::optional<std::string> newPairingCode();
     // Replaces the code while running; without a fresh code the receiver stops and says why.
     bool drawNewCode();
-    void releaseHeldButton();
     // The phone's held button and modifier keys, let go when the slot changes hands or ends.
     void releaseInputState();
     // Trust came or went without being asked: shown at once, and a start that waited for it
@@ -158,17 +164,20 @@ private:
     // TCP client
     bool isClient(const std::shared_ptr<Connection>& connection) const;
     void accept(std::shared_ptr<Connection> connection);
-    void handleConnectionState(const std::shared_ptr<Connection>& connection,
-                               ConnectionState state);
-    void receive(const std::shared_ptr<Connection>& connection);
     void handleReceived(const std::shared_ptr<Connection>& connection, ReceivedChunk chunk);
-    void consume(const Bytes& chunk, const std::shared_ptr<Connection>& connection);
+    // False when the chunk ended the client's stay.
+    bool consume(const Bytes& chunk, const std::shared_ptr<Connection>& connection);
     bool handleLine(const TouchMessage& message, const std::shared_ptr<Connection>& connection);
     bool handleHello(const TouchMessage& message, const std::shared_ptr<Connection>& connection);
     void send(const TouchMessage& message, Connection& connection);
     void disconnect();
 
     // Bluetooth
+    // What the transport reports: a decoded message from a central, answered with the reply to
+    // notify back (if any), and a central that is no longer served.
+    std::optional<TouchMessage> consumeBluetooth(const TouchMessage& message,
+                                                 const CentralID& central);
+    void disconnectBluetooth(const CentralID& central);
     void startBluetooth();
     void stopBluetooth();
     bool isBluetoothReceiver(const std::shared_ptr<BluetoothTouchReceiver>& transport) const;
@@ -184,11 +193,14 @@ private:
     };
     // The admission, or why the hello was turned away (rejected or budgetSpent).
     std::expected<Admission, ClientEvent> acceptHello(const TouchMessage& hello);
-    // Why `code` is not let in (wrong, or not compared now), or nothing when it is the code.
-    std::optional<ClientEvent> compareCode(const std::string& code);
+    // Why `guess` is not let in (wrong, or not compared now), or nothing when it is the code.
+    std::optional<ClientEvent> compareCode(const std::string& guess);
     Admission admission(ClientEvent event, std::optional<std::string> token) const;
-    // A code that has met three wrong guesses is replaced, whichever transport they came over.
-    void retireGuessedCode();
+    // What a phone that is not let in hears, over either transport.
+    static TouchMessage rejectedReply();
+    // A code that has met three wrong guesses is replaced, whichever transport they came over;
+    // false when no new one could be drawn and the receiver stopped instead.
+    bool retireGuessedCode();
     void updatePairingStatus();
 
     // Activity
@@ -200,20 +212,13 @@ private:
 
     ReceiverPlatform platform_;
 
-    std::string status_ = "Stopped";
-    std::string code_;
-    bool isRunning_ = false;
-    bool hasAccessibility_ = false;
-    std::string bluetoothStatus_ = "Bluetooth stopped";
-    std::string pairingStatus_;
-    std::string publishingStatus_;
-    std::string storageStatus_;
+    PublishedState published_;
+    // Changes not yet told to the observers, oldest first; a delivery is posted while any wait.
+    std::vector<PublishedChange> pendingChanges_;
 
     std::shared_ptr<Listener> listener_;
     std::shared_ptr<Connection> client_;
     bool authenticated_ = false;
-    // A read is outstanding on `client_`; a repeated ready report must not start a second one.
-    bool reading_ = false;
     Bytes buffer_;
     std::int64_t attempts_ = 0;
     InputInjector injector_;
@@ -231,8 +236,6 @@ private:
 
     // A start was refused for missing trust and neither a start nor a stop came since.
     bool startAwaitingTrust_ = false;
-    // Lets a start notice that an observer stopped the receiver in the middle of it.
-    std::uint64_t stopCount_ = 0;
     std::vector<std::shared_ptr<ObserverEntry>> observers_;
     ObserverId nextObserverId_ = 1;
 };

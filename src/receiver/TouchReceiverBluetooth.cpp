@@ -1,7 +1,6 @@
 #include "bluetooth/BluetoothTouchReceiver.h"
 #include "receiver/TouchReceiver.h"
 
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,12 +14,6 @@ namespace {
 // Bluetooth stack is no different to the user.
 constexpr const char* unavailableText = "Bluetooth LE peripheral mode unavailable";
 
-TouchMessage rejectedReply() {
-    TouchMessage reply;
-    reply.kind = TouchMessage::Kind::rejected;
-    return reply;
-}
-
 } // namespace
 
 void TouchReceiver::startBluetooth() {
@@ -28,12 +21,9 @@ void TouchReceiver::startBluetooth() {
         setBluetoothStatus(unavailableText);
         return;
     }
-    // Held here as well: a status observer may stop the receiver, dropping its own reference,
-    // while the transport is still inside start().
-    const auto transport = BluetoothTouchReceiver::create(platform_.bluetooth);
-    installBluetoothHandlers(transport);
-    bluetoothReceiver_ = transport;
-    transport->start();
+    bluetoothReceiver_ = BluetoothTouchReceiver::create(platform_.bluetooth);
+    installBluetoothHandlers(bluetoothReceiver_);
+    bluetoothReceiver_->start();
 }
 
 void TouchReceiver::stopBluetooth() {
@@ -79,19 +69,18 @@ void TouchReceiver::installBluetoothHandlers(
 }
 
 void TouchReceiver::setBluetoothStatus(std::string value) {
-    publish(bluetoothStatus_, std::move(value), PublishedField::bluetoothStatus);
+    publish(&PublishedState::bluetoothStatus, std::move(value), PublishedField::bluetoothStatus);
 }
 
 std::optional<TouchMessage> TouchReceiver::consumeBluetooth(const TouchMessage& message,
                                                             const CentralID& central) {
-    const auto keepAlive = shared_from_this();
     if (message.kind == TouchMessage::Kind::hello) {
         return consumeBluetoothHello(message, central);
     }
     // Unlike TCP, missing trust neither ends the stay nor shows a status: the input waits for
     // the user to grant access again.
     if (bluetoothClient_ == central && platform_.trust->isTrusted()) {
-        applyInput(message);
+        injector_.applyInput(message);
     }
     return std::nullopt;
 }
@@ -99,7 +88,7 @@ std::optional<TouchMessage> TouchReceiver::consumeBluetooth(const TouchMessage& 
 std::optional<TouchMessage> TouchReceiver::consumeBluetoothHello(const TouchMessage& hello,
                                                                  const CentralID& central) {
     // The slot is taken, even by this very central; a stopped receiver admits no one.
-    if (bluetoothClient_ || !isRunning_) {
+    if (bluetoothClient_ || !isRunning()) {
         record(ClientEvent::refused, Transport::bluetooth, central);
         return rejectedReply();
     }
@@ -122,10 +111,6 @@ std::optional<TouchMessage> TouchReceiver::consumeBluetoothHello(const TouchMess
     buffer_.clear();
     bluetoothClient_ = central;
     setStatus("Touch device connected over Bluetooth");
-    // An observer may have stopped the receiver; then the central was never really admitted.
-    if (bluetoothClient_ != central) {
-        return rejectedReply();
-    }
     return admitted->reply;
 }
 
@@ -133,17 +118,11 @@ void TouchReceiver::disconnectBluetooth(const CentralID& central) {
     if (bluetoothClient_ != central) {
         return;
     }
-    const auto keepAlive = shared_from_this();
     record(ClientEvent::left, Transport::bluetooth, central);
     bluetoothClient_.reset();
     authenticated_ = false;
     releaseInputState();
-    if (!isRunning_) {
-        return;
-    }
-    const std::uint64_t stopsBefore = stopCount_;
-    // A code observer may have stopped the receiver; "Ready for pairing" would then be untrue.
-    if (drawNewCode() && stopCount_ == stopsBefore) {
+    if (isRunning() && drawNewCode()) {
         setStatus("Ready for pairing");
     }
 }

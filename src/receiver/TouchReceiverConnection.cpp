@@ -1,3 +1,4 @@
+#include "protocol/TouchService.h"
 #include "receiver/TouchReceiver.h"
 
 #include <cstddef>
@@ -7,16 +8,7 @@ namespace corvane {
 
 namespace {
 
-constexpr std::size_t minimumReceive = 1;
-constexpr std::size_t maximumReceive = 4096;
-constexpr std::size_t bufferLimit = 16384;
 constexpr std::int64_t rejectionsPerConnection = 3;
-
-TouchMessage rejectedReply() {
-    TouchMessage reply;
-    reply.kind = TouchMessage::Kind::rejected;
-    return reply;
-}
 
 } // namespace
 
@@ -32,62 +24,19 @@ void TouchReceiver::accept(std::shared_ptr<Connection> connection) {
         return;
     }
     client_ = connection;
-    reading_ = false;
     authenticated_ = false;
     attempts_ = 0;
     buffer_.clear();
     setStatus("Touch device connecting…");
-    if (!isClient(connection)) {
-        return;
-    }
-
-    // The connection owns its handler, so the handler holds it weakly.
-    const std::weak_ptr<Connection> source = connection;
-    connection->setStateHandler(
-        [weak = weak_from_this(), source](ConnectionState state, std::optional<Error>) {
-            if (const auto self = weak.lock()) {
-                self->postToMain([source, state](TouchReceiver& receiver) {
-                    receiver.handleConnectionState(source.lock(), state);
-                });
-            }
-        });
-    connection->start();
-}
-
-void TouchReceiver::handleConnectionState(const std::shared_ptr<Connection>& connection,
-                                          ConnectionState state) {
-    if (!isClient(connection)) {
-        return;
-    }
-    switch (state) {
-    case ConnectionState::ready:
-        if (!reading_) {
-            receive(connection);
+    // The connection owns its handler, so the handler holds it weakly. Chunks already arrive from
+    // the main loop, so each is handled at once: another pass of the loop would only add latency
+    // to every touch.
+    connection->start([weak = weak_from_this(),
+                       source = std::weak_ptr<Connection>(connection)](ReceivedChunk chunk) {
+        if (const auto self = weak.lock()) {
+            self->handleReceived(source.lock(), std::move(chunk));
         }
-        break;
-    case ConnectionState::failed:
-    case ConnectionState::cancelled:
-        disconnect();
-        break;
-    case ConnectionState::setup:
-    case ConnectionState::waiting:
-    case ConnectionState::preparing:
-        break;
-    }
-}
-
-void TouchReceiver::receive(const std::shared_ptr<Connection>& connection) {
-    reading_ = true;
-    const std::weak_ptr<Connection> source = connection;
-    connection->receive(minimumReceive, maximumReceive,
-                        [weak = weak_from_this(), source](ReceivedChunk chunk) {
-                            // Completions already arrive from the main loop and never from inside a
-                            // call on the connection, so a chunk is handled at once: another pass
-                            // of the loop per line would only add latency to every touch.
-                            if (const auto self = weak.lock()) {
-                                self->handleReceived(source.lock(), std::move(chunk));
-                            }
-                        });
+    });
 }
 
 void TouchReceiver::handleReceived(const std::shared_ptr<Connection>& connection,
@@ -95,42 +44,37 @@ void TouchReceiver::handleReceived(const std::shared_ptr<Connection>& connection
     if (!isClient(connection)) {
         return;
     }
-    reading_ = false;
-    if (chunk.content) {
-        consume(*chunk.content, connection);
-        // Once consume has ended this client, its stay is over: a second disconnect would draw
-        // another code and overwrite the status that explains why it ended.
-        if (!isClient(connection)) {
-            return;
-        }
+    // Once consume has ended this client, its stay is over: a second disconnect would draw
+    // another code and overwrite the status that explains why it ended.
+    if (!chunk.content.empty() && !consume(chunk.content, connection)) {
+        return;
     }
     if (chunk.isComplete || chunk.error) {
         disconnect();
-    } else {
-        receive(connection);
     }
 }
 
-void TouchReceiver::consume(const Bytes& chunk, const std::shared_ptr<Connection>& connection) {
+bool TouchReceiver::consume(const Bytes& chunk, const std::shared_ptr<Connection>& connection) {
     buffer_ += chunk;
     // Checked before any line is looked at, so one oversized chunk cannot slip lines through.
-    if (buffer_.size() > bufferLimit) {
+    if (buffer_.size() > TouchService::lineLimit) {
         disconnect();
-        return;
+        return false;
     }
-    for (auto end = buffer_.find('\n'); end != Bytes::npos; end = buffer_.find('\n')) {
-        const Bytes line = buffer_.substr(0, end);
-        buffer_.erase(0, end + 1);
-        auto message = decoder_.decode(line);
+    std::size_t start = 0;
+    for (auto end = buffer_.find('\n'); end != Bytes::npos; end = buffer_.find('\n', start)) {
+        auto message = decoder_.decode(std::string_view(buffer_).substr(start, end - start));
+        start = end + 1;
         if (!message) {
             disconnect();
-            return;
+            return false;
         }
-        // Replies and status changes run observers, which may end this client.
-        if (!handleLine(*message, connection) || !isClient(connection)) {
-            return;
+        if (!handleLine(*message, connection)) {
+            return false;
         }
     }
+    buffer_.erase(0, start);
+    return true;
 }
 
 bool TouchReceiver::handleLine(const TouchMessage& message,
@@ -144,7 +88,7 @@ bool TouchReceiver::handleLine(const TouchMessage& message,
         setStatus("Accessibility access lost");
         return false;
     }
-    applyInput(message);
+    injector_.applyInput(message);
     return true;
 }
 
@@ -155,16 +99,10 @@ bool TouchReceiver::handleHello(const TouchMessage& message,
         return false;
     }
     auto admitted = acceptHello(message);
-    if (!isClient(connection)) {
-        return false;
-    }
     if (admitted) {
         authenticated_ = true;
         record(admitted->event, Transport::tcp, connection->peer());
         setStatus("Touch device connected");
-        if (!isClient(connection)) {
-            return false;
-        }
         send(admitted->reply, *connection);
         return true;
     }
@@ -176,8 +114,8 @@ bool TouchReceiver::handleHello(const TouchMessage& message,
         disconnect();
         return false;
     }
-    retireGuessedCode();
-    return isClient(connection);
+    // Without a fresh code to draw, the receiver has stopped and this client with it.
+    return retireGuessedCode();
 }
 
 void TouchReceiver::send(const TouchMessage& message, Connection& connection) {
@@ -204,7 +142,7 @@ void TouchReceiver::disconnect() {
     }
     authenticated_ = false;
     buffer_.clear();
-    if (ownsInputState && isRunning_ && drawNewCode()) {
+    if (ownsInputState && isRunning() && drawNewCode()) {
         setStatus("Ready for pairing");
     }
 }

@@ -38,7 +38,6 @@ AdvertisedService TouchReceiver::advertisedService() const {
 }
 
 void TouchReceiver::forgetPairedDevices() {
-    const auto keepAlive = shared_from_this();
     // Without a registry the stored item goes unread: one too damaged to load must still go.
     const auto forgotten = pairedClients_ ? pairedClients_->forgetAll()
                                           : PairedClients::forgetStored(platform_.pairingStorage);
@@ -46,7 +45,7 @@ void TouchReceiver::forgetPairedDevices() {
         setStatus("Could not forget devices: " + forgotten.error().description());
         return;
     }
-    if (isRunning_) {
+    if (isRunning()) {
         // Drops the connected device and rebuilds the registry from the emptied storage.
         stop();
         start();
@@ -82,13 +81,13 @@ TouchReceiver::acceptHello(const TouchMessage& hello) {
 }
 
 // Only wrong codes spend the budget, so a user pairing phone after phone is never held up.
-std::optional<ClientEvent> TouchReceiver::compareCode(const std::string& code) {
+std::optional<ClientEvent> TouchReceiver::compareCode(const std::string& guess) {
     const Clock::Duration now = platform_.clock->now();
     // The pause was published when the last allowance went, and ends with the wake-up.
     if (!budget_.allows(now)) {
         return ClientEvent::budgetSpent;
     }
-    if (code != code_) {
+    if (guess != code()) {
         budget_.spend(now);
         ++wrongGuesses_;
         updatePairingStatus();
@@ -97,10 +96,8 @@ std::optional<ClientEvent> TouchReceiver::compareCode(const std::string& code) {
     return std::nullopt;
 }
 
-void TouchReceiver::retireGuessedCode() {
-    if (isRunning_ && wrongGuesses_ >= wrongGuessesPerCode) {
-        drawNewCode();
-    }
+bool TouchReceiver::retireGuessedCode() {
+    return !isRunning() || wrongGuesses_ < wrongGuessesPerCode || drawNewCode();
 }
 
 void TouchReceiver::updatePairingStatus() {
@@ -116,7 +113,14 @@ void TouchReceiver::updatePairingStatus() {
             }
         });
     }
-    publishIfChanged(pairingStatus_, spent ? pairingPausedText : "", PublishedField::pairingStatus);
+    publishIfChanged(&PublishedState::pairingStatus, spent ? pairingPausedText : "",
+                     PublishedField::pairingStatus);
+}
+
+TouchMessage TouchReceiver::rejectedReply() {
+    TouchMessage reply;
+    reply.kind = TouchMessage::Kind::rejected;
+    return reply;
 }
 
 TouchReceiver::Admission TouchReceiver::admission(ClientEvent event,

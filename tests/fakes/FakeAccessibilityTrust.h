@@ -12,10 +12,7 @@ namespace corvane::test {
 // way a desktop that answers later would.
 class FakeAccessibilityTrust : public AccessibilityTrust {
 public:
-    bool isTrusted() override {
-        ++checks;
-        return trusted;
-    }
+    bool isTrusted() override { return trusted; }
     void requestTrust() override {
         ++requests;
         if (trustedAfterRequest) {
@@ -36,7 +33,6 @@ public:
     bool trusted = true;
     // When set, a request changes the answer to this, as a user granting at the prompt would.
     std::optional<bool> trustedAfterRequest;
-    int checks = 0;
     int requests = 0;
     std::function<void()> changed;
 };

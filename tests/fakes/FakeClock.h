@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <utility>
-#include <vector>
 
 namespace corvane::test {
 
@@ -15,37 +15,24 @@ public:
     Duration now() const override { return now_; }
 
     void runAfter(Duration delay, std::function<void()> task) override {
-        pending_.push_back({now_ + delay, std::move(task)});
+        pending_.emplace(now_ + delay, std::move(task));
     }
 
-    // Moves time on by `step`, running every wake-up that falls due, earliest first.
+    // Moves time on by `step`, running every wake-up that falls due, earliest first (and those
+    // due together in the order they were asked for).
     void advance(Duration step) {
         const Duration until = now_ + step;
-        for (;;) {
-            const auto due =
-                std::min_element(pending_.begin(), pending_.end(),
-                                 [](const Wake& a, const Wake& b) { return a.at < b.at; });
-            if (due == pending_.end() || due->at > until) {
-                break;
-            }
-            now_ = std::max(now_, due->at);
-            auto task = std::move(due->task);
-            pending_.erase(due);
-            task();
+        while (!pending_.empty() && pending_.begin()->first <= until) {
+            auto due = pending_.extract(pending_.begin());
+            now_ = std::max(now_, due.key());
+            due.mapped()();
         }
         now_ = until;
     }
 
-    std::size_t pendingWakes() const { return pending_.size(); }
-
 private:
-    struct Wake {
-        Duration at;
-        std::function<void()> task;
-    };
-
     Duration now_ = std::chrono::hours(1);
-    std::vector<Wake> pending_;
+    std::multimap<Duration, std::function<void()>> pending_;
 };
 
 } // namespace corvane::test

@@ -11,59 +11,35 @@
 namespace corvane::test {
 
 // A listener the test drives: it records its service and lets the test report states and hand
-// over new connections.
+// over new connections, as the handlers the receiver set.
 class FakeListener : public Listener {
 public:
-    explicit FakeListener(std::uint16_t port) : port_(port) {}
+    explicit FakeListener(std::uint16_t listeningPort) : port(listeningPort) {}
 
-    void setService(AdvertisedService service) override { service_ = std::move(service); }
-    void setStateHandler(StateHandler handler) override { stateHandler_ = std::move(handler); }
+    void setService(AdvertisedService value) override { service = std::move(value); }
+    void setStateHandler(StateHandler handler) override { reportState_ = std::move(handler); }
     void setNewConnectionHandler(NewConnectionHandler handler) override {
-        connectionHandler_ = std::move(handler);
+        deliverConnection = std::move(handler);
     }
     void setAdvertisingHandler(AdvertisingHandler handler) override {
-        advertisingHandler_ = std::move(handler);
+        reportAdvertising = std::move(handler);
     }
-    void start() override { ++startCount_; }
-    void cancel() override { ++cancelCount_; }
+    void start() override { ++starts; }
+    void cancel() override { ++cancels; }
 
-    bool reportState(ListenerState state, std::optional<Error> error = std::nullopt) {
-        if (!stateHandler_) {
-            return false;
-        }
-        stateHandler_(state, std::move(error));
-        return true;
+    void reportState(ListenerState state, std::optional<Error> error = std::nullopt) {
+        reportState_(state, std::move(error));
     }
 
-    bool reportAdvertising(std::optional<Error> problem) {
-        if (!advertisingHandler_) {
-            return false;
-        }
-        advertisingHandler_(std::move(problem));
-        return true;
-    }
-
-    bool deliverConnection(std::shared_ptr<Connection> connection) {
-        if (!connectionHandler_) {
-            return false;
-        }
-        connectionHandler_(std::move(connection));
-        return true;
-    }
-
-    std::uint16_t port() const { return port_; }
-    const std::optional<AdvertisedService>& service() const { return service_; }
-    int startCount() const { return startCount_; }
-    int cancelCount() const { return cancelCount_; }
+    std::uint16_t port;
+    std::optional<AdvertisedService> service;
+    AdvertisingHandler reportAdvertising;
+    NewConnectionHandler deliverConnection;
+    int starts = 0;
+    int cancels = 0;
 
 private:
-    std::uint16_t port_;
-    std::optional<AdvertisedService> service_;
-    StateHandler stateHandler_;
-    NewConnectionHandler connectionHandler_;
-    AdvertisingHandler advertisingHandler_;
-    int startCount_ = 0;
-    int cancelCount_ = 0;
+    StateHandler reportState_;
 };
 
 // Makes FakeListeners and keeps them for the test; can be told to fail the next creations.
@@ -73,9 +49,7 @@ public:
         if (failure) {
             return std::unexpected(*failure);
         }
-        auto listener = std::make_shared<FakeListener>(port);
-        listeners.push_back(listener);
-        return listener;
+        return listeners.emplace_back(std::make_shared<FakeListener>(port));
     }
 
     std::shared_ptr<FakeListener> last() const {

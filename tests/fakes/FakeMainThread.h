@@ -2,7 +2,6 @@
 
 #include "receiver/MainThread.h"
 
-#include <cstddef>
 #include <deque>
 #include <functional>
 #include <utility>
@@ -14,20 +13,14 @@ class FakeMainThread : public MainThread {
 public:
     void post(std::function<void()> task) override { tasks_.push_back(std::move(task)); }
 
-    // Runs every task, including those posted while running; returns how many ran.
-    std::size_t runAll() {
-        std::size_t count = 0;
+    // Runs every task, including those posted while running.
+    void runAll() {
         while (!tasks_.empty()) {
             auto task = std::move(tasks_.front());
             tasks_.pop_front();
             task();
-            ++count;
         }
-        return count;
     }
-
-    std::size_t pending() const { return tasks_.size(); }
-    void discardAll() { tasks_.clear(); }
 
 private:
     std::deque<std::function<void()>> tasks_;

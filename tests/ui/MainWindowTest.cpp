@@ -145,6 +145,7 @@ TEST(MainWindow, RequestAccessibility_ShownOnlyUntilTrusted) {
 
     // Lost again, as the receiver finds at its next check.
     harness.receiver.receiver->setHasAccessibility(false);
+    harness.receiver.run();
     ASSERT_TRUE(WindowHarness::settle(harness.window()));
     EXPECT_TRUE(harness.visibleTexts().contains("Request Accessibility"));
 }

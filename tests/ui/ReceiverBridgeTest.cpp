@@ -16,6 +16,8 @@ TEST(ReceiverBridge, Start_EmitsEveryChangedField) {
     QSignalSpy status(&bridge, &ReceiverBridge::statusChanged);
 
     bridge.toggleRunning();
+    EXPECT_EQ(running.count(), 0) << "told after the operation";
+    harness.run();
 
     EXPECT_EQ(running.count(), 1);
     EXPECT_GE(code.count(), 1);

@@ -85,7 +85,12 @@ struct WindowHarness {
         ASSERT_TRUE(settle(in));
     }
 
-    void click(const char* name, QQuickWindow* in = nullptr) { click(find(name, in)); }
+    // Clicks, then lets the receiver tell the window what the click changed.
+    void click(const char* name, QQuickWindow* in = nullptr) {
+        click(find(name, in));
+        receiver.run();
+        settle(window());
+    }
 
     // The receiver started and its listener ready, as after a successful Start.
     void readyListener() {

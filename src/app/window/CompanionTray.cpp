@@ -57,7 +57,7 @@ CompanionTray::~CompanionTray() {
 std::expected<void, Error> CompanionTray::publish() {
     refresh();
     // The tray keeps the receiver alive and unregisters before it goes.
-    observer_ = receiver_->addObserver([this](PublishedField) { refresh(); });
+    observer_ = receiver_->addObserver([this](const PublishedChange&) { refresh(); });
     if (auto published = menu_.publish(); !published) {
         return published;
     }

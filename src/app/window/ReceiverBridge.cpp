@@ -8,8 +8,9 @@ ReceiverBridge::ReceiverBridge(std::shared_ptr<TouchReceiver> receiver,
                                std::shared_ptr<AccessibilityTrust> trust, QObject* parent)
     : QObject(parent), receiver_(std::move(receiver)), trust_(std::move(trust)) {
     // The bridge unregisters in its destructor and keeps the receiver alive until then, so the
-    // observer never runs on a destroyed bridge.
-    observer_ = receiver_->addObserver([this](PublishedField field) { published(field); });
+    // observer never runs on a destroyed bridge. QML reads the current values when told.
+    observer_ =
+        receiver_->addObserver([this](const PublishedChange& change) { published(change.field); });
 }
 
 ReceiverBridge::~ReceiverBridge() {

@@ -51,10 +51,6 @@ std::string peerOf(const QTcpSocket& socket) {
     return (host + ":" + QString::number(socket.peerPort())).toStdString();
 }
 
-Error cancelledError() {
-    return Error("Operation canceled");
-}
-
 // Lets a closing socket hand its queued bytes to the peer after its connection object is gone,
 // then deletes it; a peer that never reads is cut off after the limit.
 void lingerAndDelete(std::unique_ptr<QTcpSocket> socket, std::chrono::milliseconds limit) {
@@ -83,10 +79,18 @@ QtTcpConnection::QtTcpConnection(Key, std::unique_ptr<QTcpSocket> socket,
     socket_->setParent(nullptr);
     socket_->setReadBufferSize(readBufferLimit);
     enableKeepAlive(*socket_);
-    connectSignals();
-    if (socket_->state() != QAbstractSocket::ConnectedState) {
-        onPeerClosed();
-    }
+    QTcpSocket* source = socket_.get();
+    QObject::connect(source, &QIODevice::readyRead, &signalContext_,
+                     [this] { deliverAvailable(); });
+    QObject::connect(source, &QAbstractSocket::disconnected, &signalContext_,
+                     [this] { end(std::nullopt); });
+    QObject::connect(source, &QAbstractSocket::errorOccurred, &signalContext_,
+                     [this](QAbstractSocket::SocketError error) {
+                         // The peer closing is the stream's normal end, not a failure.
+                         end(error == QAbstractSocket::RemoteHostClosedError
+                                 ? std::nullopt
+                                 : std::optional(Error(socket_->errorString().toStdString())));
+                     });
 }
 
 QtTcpConnection::~QtTcpConnection() {
@@ -97,170 +101,52 @@ std::string QtTcpConnection::peer() const {
     return peer_;
 }
 
-void QtTcpConnection::connectSignals() {
-    QTcpSocket* socket = socket_.get();
-    signalConnections_ = {
-        QObject::connect(socket, &QIODevice::readyRead, socket, [this] { onReadyRead(); }),
-        QObject::connect(socket, &QAbstractSocket::disconnected, socket,
-                         [this] { onPeerClosed(); }),
-        QObject::connect(socket, &QAbstractSocket::errorOccurred, socket,
-                         [this](QAbstractSocket::SocketError error) { onError(error); }),
-    };
-}
-
-void QtTcpConnection::disconnectSignals() {
-    for (const auto& connection : signalConnections_) {
-        QObject::disconnect(connection);
-    }
-    signalConnections_.clear();
-}
-
-void QtTcpConnection::setStateHandler(StateHandler handler) {
-    if (!finished_) {
-        stateHandler_ = std::move(handler);
-    }
-}
-
-void QtTcpConnection::start() {
-    if (started_ || finished_) {
+void QtTcpConnection::start(ReceiveHandler handler) {
+    if (handler_ || !socket_) {
         return;
     }
-    started_ = true;
-    // The socket arrives connected: there is nothing to prepare.
-    report(ConnectionState::ready, std::nullopt);
-}
-
-void QtTcpConnection::receive(std::size_t minimumLength, std::size_t maximumLength,
-                              ReceiveCompletion completion) {
-    if (finished_) {
-        postCompletion(std::move(completion), {std::nullopt, false, cancelledError()});
-        return;
-    }
-    if (pending_) {
-        postCompletion(std::move(completion),
-                       {std::nullopt, false, Error("A receive is already outstanding")});
-        return;
-    }
-    const std::size_t maximum = std::max<std::size_t>(maximumLength, 1);
-    pending_ = PendingReceive{std::clamp<std::size_t>(minimumLength, 1, maximum), maximum,
-                              std::move(completion)};
-    // Bytes may already wait here, but the completion must not run inside this call.
-    serveReceive(Delivery::queued);
+    handler_ = std::move(handler);
+    // Bytes, or the end, that came before the handler did are handed out from the event loop.
+    postWhileAlive(*mainThread_, weak_from_this(), [this] {
+        if (socket_ && socket_->state() != QAbstractSocket::ConnectedState) {
+            end(std::nullopt);
+        } else {
+            deliverAvailable();
+        }
+    });
 }
 
 void QtTcpConnection::send(Bytes bytes) {
-    if (finished_ || !socket_ || socket_->state() != QAbstractSocket::ConnectedState) {
-        return;
+    if (socket_ && socket_->state() == QAbstractSocket::ConnectedState) {
+        socket_->write(bytes.data(), static_cast<qint64>(bytes.size()));
     }
-    socket_->write(bytes.data(), static_cast<qint64>(bytes.size()));
 }
 
 void QtTcpConnection::cancel() {
-    if (pending_) {
-        completeReceive({std::nullopt, false, cancelledError()}, Delivery::queued);
-    }
+    handler_ = nullptr;
     closeSocket();
-    report(ConnectionState::cancelled, std::nullopt);
 }
 
-// The event loop delivers this notification, so an outstanding receive may complete right here
-// rather than one more turn of the loop later: that turn is most of a touch's latency.
-void QtTcpConnection::onReadyRead() {
-    if (!pending_) {
-        return;
-    }
-    // The completion may cancel this connection or let go of it.
+void QtTcpConnection::deliverAvailable() {
+    // The handler may cancel this connection or let go of it.
     const auto self = shared_from_this();
-    const bool outer = std::exchange(insideReadyRead_, true);
-    serveReceive(Delivery::now);
-    if (self.use_count() == 1) {
-        // Nobody else holds this connection: part with the socket while that is still deferred.
-        closeSocket();
-    }
-    insideReadyRead_ = outer;
-}
-
-void QtTcpConnection::onPeerClosed() {
-    drainSocket();
-    peerClosed_ = true;
-    serveReceive(Delivery::queued);
-}
-
-void QtTcpConnection::onError(QAbstractSocket::SocketError error) {
-    if (error == QAbstractSocket::RemoteHostClosedError) {
-        onPeerClosed();
-        return;
-    }
-    drainSocket();
-    if (!readError_) {
-        readError_ = Error(socket_->errorString().toStdString());
-    }
-    serveReceive(Delivery::queued);
-    if (started_) {
-        report(ConnectionState::failed, readError_);
+    while (handler_ && socket_ && socket_->bytesAvailable() > 0) {
+        Bytes chunk(std::min(static_cast<std::size_t>(socket_->bytesAvailable()), maximumChunk),
+                    '\0');
+        const qint64 length = socket_->read(chunk.data(), static_cast<qint64>(chunk.size()));
+        if (length <= 0) {
+            return;
+        }
+        chunk.resize(static_cast<std::size_t>(length));
+        handler_(ReceivedChunk{std::move(chunk), false, std::nullopt});
     }
 }
 
-// Keeps whatever the socket still holds, so that bytes which arrived just before the end are
-// delivered ahead of it.
-void QtTcpConnection::drainSocket() {
-    if (socket_) {
-        inbox_ += socket_->readAll().toStdString();
-    }
-}
-
-void QtTcpConnection::serveReceive(Delivery delivery) {
-    if (!pending_) {
-        return;
-    }
-    const std::size_t maximum = pending_->maximumLength;
-    if (socket_ && inbox_.size() < maximum && socket_->bytesAvailable() > 0) {
-        inbox_ += socket_->read(static_cast<qint64>(maximum - inbox_.size())).toStdString();
-    }
-    const bool ended = peerClosed_ || readError_.has_value();
-    if (inbox_.size() < pending_->minimumLength && !ended) {
-        return;
-    }
-    ReceivedChunk chunk;
-    if (!inbox_.empty()) {
-        const std::size_t length = std::min(maximum, inbox_.size());
-        chunk.content = inbox_.substr(0, length);
-        inbox_.erase(0, length);
-    }
-    if (inbox_.empty() && ended) {
-        chunk.isComplete = !readError_ && peerClosed_;
-        chunk.error = readError_;
-    }
-    completeReceive(std::move(chunk), delivery);
-}
-
-// The receive is over before its completion runs, so the completion may ask for the next one.
-void QtTcpConnection::completeReceive(ReceivedChunk chunk, Delivery delivery) {
-    auto completion = std::move(pending_->completion);
-    pending_.reset();
-    if (delivery == Delivery::now) {
-        completion(std::move(chunk));
-        return;
-    }
-    postCompletion(std::move(completion), std::move(chunk));
-}
-
-void QtTcpConnection::postCompletion(ReceiveCompletion completion, ReceivedChunk chunk) {
-    postWhileAlive(*mainThread_, weak_from_this(), std::move(completion), std::move(chunk));
-}
-
-void QtTcpConnection::report(ConnectionState state, std::optional<Error> error) {
-    if (finished_) {
-        return;
-    }
-    StateHandler handler = stateHandler_;
-    if (state == ConnectionState::failed || state == ConnectionState::cancelled) {
-        finished_ = true;
-        // The handler may hold this connection; letting go of it here ends that cycle.
-        stateHandler_ = nullptr;
-    }
-    if (handler) {
-        postWhileAlive(*mainThread_, weak_from_this(), std::move(handler), state, std::move(error));
+// Bytes that arrived just before the end are delivered ahead of it.
+void QtTcpConnection::end(std::optional<Error> error) {
+    deliverAvailable();
+    if (auto handler = std::exchange(handler_, nullptr)) {
+        handler(ReceivedChunk{{}, !error, std::move(error)});
     }
 }
 
@@ -268,28 +154,16 @@ void QtTcpConnection::closeSocket() {
     if (!socket_) {
         return;
     }
-    disconnectSignals();
-    if (socket_->state() == QAbstractSocket::UnconnectedState) {
-        deleteSocket();
-        return;
-    }
+    socket_->disconnect(&signalContext_);
     // Bytes already queued (a last rejection, say) go out before the FIN.
     socket_->flush();
     socket_->disconnectFromHost();
     if (socket_->state() == QAbstractSocket::UnconnectedState) {
-        deleteSocket();
-        return;
-    }
-    lingerAndDelete(std::move(socket_), lingerLimit);
-}
-
-// A socket must outlive its own signal: deleted inside it, Qt would go on with a freed object.
-void QtTcpConnection::deleteSocket() {
-    if (insideReadyRead_) {
+        // Perhaps from inside one of its own signals: it must outlive that.
         socket_.release()->deleteLater();
         return;
     }
-    socket_.reset();
+    lingerAndDelete(std::move(socket_), lingerLimit);
 }
 
 } // namespace corvane

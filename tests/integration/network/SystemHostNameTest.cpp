@@ -21,12 +21,5 @@ TEST(SystemHostNameTest, MachineInfo_PrettyName_IsUnquotedOrNothingWhenUnusable)
     }
 }
 
-TEST(SystemHostNameTest, LocalizedName_WithoutMachineInfo_FallsBackToTheHostName) {
-    SystemHostName name("/nonexistent/machine-info");
-    const auto result = name.localizedName();
-    ASSERT_TRUE(result.has_value());
-    EXPECT_FALSE(result->empty());
-}
-
 } // namespace
 } // namespace corvane

@@ -1,8 +1,8 @@
 #include "platform/secrets/FileSecretStore.h"
 
 #include "TempFolder.h"
+#include "app/SecretBackends.h"
 #include "fakes/FakeSecretStore.h"
-#include "platform/secrets/SecretStoreFactory.h"
 #include "platform/secrets/SecretStoreSet.h"
 #include "platform/system/QSettingsDefaults.h"
 #include "platform/system/SecurityLog.h"

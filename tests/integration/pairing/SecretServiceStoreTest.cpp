@@ -1,10 +1,10 @@
 #include "platform/secrets/SecretServiceStore.h"
 
 #include "KeyringSession.h"
+#include "app/SecretBackends.h"
 #include "fakes/FakeUserDefaults.h"
 #include "pairing/PairedClients.h"
 #include "pairing/PairingKeychain.h"
-#include "platform/secrets/SecretStoreFactory.h"
 #include "platform/secrets/SecretStoreSet.h"
 #include "platform/system/SodiumRandom.h"
 

@@ -1,19 +1,9 @@
 #include "app/HeadlessRunner.h"
 
-#include "fakes/FakeAccessibilityTrust.h"
-#include "fakes/FakeClock.h"
-#include "fakes/FakeHostName.h"
-#include "fakes/FakeListener.h"
-#include "fakes/FakeMainThread.h"
-#include "fakes/FakeSecretStore.h"
-#include "fakes/FakeSecureRandom.h"
-#include "fakes/FakeUserDefaults.h"
-#include "fakes/RecordingEventSink.h"
+#include "unit/receiver/ReceiverHarness.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,51 +12,43 @@ namespace corvane {
 namespace {
 
 using namespace test;
+using Lines = std::vector<std::string>;
 
-class HeadlessRunnerTest : public ::testing::Test {
-protected:
-    std::shared_ptr<TouchReceiver> makeReceiver() {
-        auto random = std::make_shared<FakeSecureRandom>();
-        return TouchReceiver::create(ReceiverPlatform{
-            .listeners = listeners,
-            .trust = trust,
-            .events = std::make_shared<RecordingEventSink>(),
-            .mainThread = mainThread,
-            .hostName = std::make_shared<FakeHostName>(),
-            .random = random,
-            .clock = std::make_shared<FakeClock>(),
-            .pairingStorage = PairingStorage{std::make_shared<FakeSecretStore>(),
-                                             std::make_shared<FakeUserDefaults>(), random},
-            .storageStatus = "No keyring answered at launch: pairings are kept in files",
-        });
+// The runner after begin(): what it printed, and what it printed since the last look.
+struct Runner : ReceiverHarness {
+    explicit Runner(bool trusted) {
+        trust->trusted = trusted;
+        runner.begin();
+        run();
     }
 
-    std::vector<std::string> lines() const {
-        std::vector<std::string> result;
-        std::istringstream in(out.str());
+    Lines newLines() {
+        Lines fresh;
+        std::istringstream in(out.str().substr(seen));
         for (std::string line; std::getline(in, line);) {
-            result.push_back(line);
+            const bool current = !receiver->code().empty() && line == "code: " + receiver->code();
+            fresh.push_back(current ? "code: #" : line);
         }
-        return result;
-    }
-
-    // Lines printed since the last call.
-    std::vector<std::string> newLines() {
-        auto all = lines();
-        std::vector<std::string> fresh(all.begin() + static_cast<long>(seen), all.end());
-        seen = all.size();
+        seen = out.str().size();
         return fresh;
     }
 
-    void command(std::string_view line) {
-        runner.handleCommand(line, errors);
-        mainThread->runAll();
+    // A command line, the terminating signal, or something the receiver's listener reports.
+    void act(const std::string& action) {
+        if (action == "ready") {
+            listener()->reportState(ListenerState::ready);
+        } else if (action == "no avahi") {
+            listener()->reportAdvertising(Error("avahi-daemon is not running"));
+        } else if (action == "network lost") {
+            listener()->reportState(ListenerState::failed, Error("socket gone\nfor good"));
+        } else if (action == "TERM") {
+            runner.handleTermination();
+        } else {
+            runner.handleCommand(action, errors);
+        }
+        run();
     }
 
-    std::shared_ptr<FakeListenerFactory> listeners = std::make_shared<FakeListenerFactory>();
-    std::shared_ptr<FakeAccessibilityTrust> trust = std::make_shared<FakeAccessibilityTrust>();
-    std::shared_ptr<FakeMainThread> mainThread = std::make_shared<FakeMainThread>();
-    std::shared_ptr<TouchReceiver> receiver = makeReceiver();
     std::ostringstream out;
     std::ostringstream errors;
     std::vector<int> exits;
@@ -74,102 +56,42 @@ protected:
     std::size_t seen = 0;
 };
 
-TEST_F(HeadlessRunnerTest, Begin_PrintsTheWholeStateThenStarts) {
-    runner.begin();
-
-    const auto printed = newLines();
-    ASSERT_GE(printed.size(), 11u);
-    EXPECT_EQ(std::vector(printed.begin(), printed.begin() + 8),
-              (std::vector<std::string>{
-                  "status: Stopped", "code: ", "running: false", "accessibility: true",
-                  "bluetooth: Bluetooth stopped", "pairing: ", "publishing: ",
-                  "storage: No keyring answered at launch: pairings are kept in files"}));
-    EXPECT_TRUE(std::regex_match(printed[8], std::regex("code: [0-9]{6}")));
-    EXPECT_EQ(printed[9], "running: true");
-    EXPECT_EQ(printed[10], "status: Starting receiver\u2026");
-    EXPECT_TRUE(receiver->isRunning());
+TEST(HeadlessRunnerTest, Begin_PrintsTheWholeStateThenStarts) {
+    Runner run(true);
+    EXPECT_EQ(run.newLines(),
+              (Lines{"status: Stopped", "code: ", "running: false", "accessibility: true",
+                     "bluetooth: Bluetooth stopped",
+                     "pairing: ", "publishing: ", "storage: ", "code: #", "running: true",
+                     "status: Starting receiver\u2026", "bluetooth: Starting Bluetooth\u2026"}));
 }
 
-TEST_F(HeadlessRunnerTest, Changes_PrintOneLineEach_RepeatsPrintNothing) {
-    runner.begin();
-    newLines();
-
-    listeners->last()->reportState(ListenerState::ready);
-    listeners->last()->reportAdvertising(Error("avahi-daemon is not running"));
-    mainThread->runAll();
-    EXPECT_EQ(newLines(), (std::vector<std::string>{
-                              "status: Ready for pairing",
-                              "publishing: Phones cannot find this computer: avahi-daemon is "
-                              "not running"}));
-
-    // start while running assigns nothing new.
-    command("start");
-    EXPECT_TRUE(newLines().empty());
+std::string joined(const Lines& lines) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += (text.empty() ? "" : " ; ") + line;
+    }
+    return text;
 }
 
-TEST_F(HeadlessRunnerTest, Status_WithLineBreaks_StaysOnOneLine) {
-    runner.begin();
-    newLines();
-
-    listeners->last()->reportState(ListenerState::failed, Error("socket gone\nfor good"));
-    mainThread->runAll();
-
-    const auto printed = newLines();
-    ASSERT_FALSE(printed.empty());
-    EXPECT_EQ(printed.back(), "status: Network error: socket gone for good");
-}
-
-TEST_F(HeadlessRunnerTest, Commands_StopStartForget_DriveTheReceiver) {
-    runner.begin();
-    command("stop");
-    EXPECT_FALSE(receiver->isRunning());
-    EXPECT_EQ(lines().back(), "bluetooth: Bluetooth stopped");
-
-    command("  start\r");
-    EXPECT_TRUE(receiver->isRunning());
-
-    const auto listenersBefore = listeners->listeners.size();
-    command("forget");
-    EXPECT_TRUE(receiver->isRunning());
-    EXPECT_EQ(listeners->listeners.size(), listenersBefore + 1);
-    EXPECT_EQ(receiver->code().size(), 6u);
-    EXPECT_TRUE(exits.empty());
-    EXPECT_TRUE(errors.str().empty());
-}
-
-TEST_F(HeadlessRunnerTest, UnknownCommand_IsReportedAndIgnored) {
-    runner.begin();
-    newLines();
-
-    command("launch");
-    command("");
-
-    EXPECT_TRUE(newLines().empty());
-    EXPECT_NE(errors.str().find("launch"), std::string::npos);
-    EXPECT_TRUE(receiver->isRunning());
-}
-
-TEST_F(HeadlessRunnerTest, QuitAndTermination_StopOnceAndExitZeroOnce) {
-    runner.begin();
-
-    command("quit");
-    runner.handleTermination();
-
-    EXPECT_FALSE(receiver->isRunning());
-    const auto printed = lines();
-    EXPECT_NE(std::find(printed.begin(), printed.end(), "status: Stopped"), printed.end());
-    EXPECT_EQ(printed.back(), "bluetooth: Bluetooth stopped");
-    EXPECT_EQ(exits, std::vector<int>{0});
-}
-
-TEST_F(HeadlessRunnerTest, Termination_WithoutAccessibility_StillExitsZero) {
-    trust->trusted = false;
-    runner.begin();
-    EXPECT_EQ(lines().back(), "status: Grant Accessibility access, then start the receiver.");
-
-    runner.handleTermination();
-
-    EXPECT_EQ(exits, std::vector<int>{0});
+// One line per changed value, each on one line, nothing for a value that did not change; quit
+// and the terminating signal stop the receiver and exit once, with success.
+TEST(HeadlessRunnerTest, Actions_PrintWhatChanged) {
+    for (const auto& [line, columns] : readRows(CORVANE_TEST_DATA "/receiver-headless.txt")) {
+        SCOPED_TRACE(line);
+        ASSERT_EQ(columns.size(), 4u);
+        Runner run(columns[0] == "trusted");
+        run.newLines();
+        for (auto action : split(columns[1], " ; ")) {
+            run.act(action.ends_with("\\r") ? action.replace(action.size() - 2, 2, "\r") : action);
+        }
+        EXPECT_EQ(joined(run.newLines()), columns[2]);
+        Lines said = split(run.errors.str(), "\n");
+        said.pop_back();
+        for (const int status : run.exits) {
+            said.push_back("exit " + std::to_string(status));
+        }
+        EXPECT_EQ(joined(said), columns[3] == "-" ? "" : columns[3]);
+    }
 }
 
 } // namespace

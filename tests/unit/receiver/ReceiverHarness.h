@@ -12,19 +12,50 @@
 #include "fakes/RecordingActivityLog.h"
 #include "fakes/RecordingEventSink.h"
 #include "fakes/bluetooth/FakePeripheralManager.h"
-#include "protocol/TouchMessageDecoder.h"
 #include "protocol/TouchService.h"
+#include "receiver/PairingCode.h"
 #include "receiver/TouchReceiver.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <fstream>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace corvane::test {
+
+// The parts of `text` between the separators; a table row's columns or steps.
+inline std::vector<std::string> split(const std::string& text, const std::string& separator) {
+    std::vector<std::string> parts;
+    for (std::size_t at = 0, next = 0; next != std::string::npos; at = next + separator.size()) {
+        next = text.find(separator, at);
+        parts.push_back(text.substr(at, next - at));
+    }
+    return parts;
+}
+
+// A row of a table in tests/data: a line that is neither blank nor a comment, split at " | ".
+struct Row {
+    int line = 0;
+    std::vector<std::string> columns;
+};
+
+inline void PrintTo(const Row& row, std::ostream* out) {
+    *out << "line " << row.line;
+}
+
+inline std::vector<Row> readRows(const std::string& path) {
+    std::ifstream file(path);
+    std::vector<Row> rows;
+    int number = 0;
+    for (std::string line; std::getline(file, line);) {
+        if (++number, !line.empty() && line[0] != '#') {
+            rows.push_back({number, split(line, " | ")});
+        }
+    }
+    return rows;
+}
 
 // A receiver wired to fakes, with shortcuts for the steps most tests share.
 struct ReceiverHarness {
@@ -43,16 +74,14 @@ struct ReceiverHarness {
     std::shared_ptr<RecordingActivityLog> activity = std::make_shared<RecordingActivityLog>();
     std::string storageStatus;
     std::shared_ptr<TouchReceiver> receiver;
-    std::vector<PublishedField> notifications;
-
-    static constexpr const char* clientID = "6A1F0C55-3B3E-4D8A-9C1E-0F5E2B7A9D41";
-    static inline const std::string move1 = "{\"kind\":\"move\",\"dx\":1,\"dy\":0}\n";
+    // What the observers were told, in order.
+    std::vector<PublishedChange> changes;
 
     ReceiverHarness() { build(); }
 
-    // The current fakes, for a test that builds a receiver of its own from them.
-    ReceiverPlatform platform() const {
-        return ReceiverPlatform{
+    // A new receiver on the current fakes (after a test has changed which ones it gets).
+    void build() {
+        receiver = TouchReceiver::create(ReceiverPlatform{
             .listeners = listeners,
             .trust = trust,
             .events = events,
@@ -64,13 +93,8 @@ struct ReceiverHarness {
             .bluetooth = peripherals,
             .activity = activity,
             .storageStatus = storageStatus,
-        };
-    }
-
-    // A new receiver on the current fakes (after a test has changed which ones it gets).
-    void build() {
-        receiver = TouchReceiver::create(platform());
-        receiver->addObserver([this](PublishedField field) { notifications.push_back(field); });
+        });
+        receiver->addObserver([this](const PublishedChange& change) { changes.push_back(change); });
     }
 
     std::shared_ptr<FakeListener> listener() const { return listeners->last(); }
@@ -84,139 +108,36 @@ struct ReceiverHarness {
         run();
     }
 
-    // A new connection handed over by the listener and reported ready.
+    // A new connection handed over by the listener.
     std::shared_ptr<FakeConnection> connect() {
         auto connection = std::make_shared<FakeConnection>();
         listener()->deliverConnection(connection);
-        run();
-        connection->reportState(ConnectionState::ready);
         run();
         return connection;
     }
 
     void deliver(FakeConnection& connection, Bytes bytes) {
-        connection.deliver(std::move(bytes));
-        run();
-    }
-
-    void complete(FakeConnection& connection, ReceivedChunk chunk) {
-        connection.completeReceive(std::move(chunk));
+        connection.deliver(ReceivedChunk{std::move(bytes)});
         run();
     }
 
     // The phone closed the connection.
     void drop(FakeConnection& connection) {
-        connection.reportState(ConnectionState::cancelled);
+        connection.deliver(ReceivedChunk{{}, true});
         run();
     }
 
-    // A six-digit code that is not the current one.
-    std::string wrongCode() const { return receiver->code() == "000000" ? "000001" : "000000"; }
+    // A code of the right form that is not the current one.
+    std::string wrongCode() const {
+        std::string zeros(PairingCode::length, '0');
+        return receiver->code() == zeros ? zeros.replace(0, 1, "1") : zeros;
+    }
 
-    std::string helloWithCode(const std::string& code) const {
+    static std::string helloWithCode(const std::string& code) {
         return R"({"kind":"hello","code":")" + code + "\"}\n";
     }
 
-    std::string pairingHello(const std::string& code, const std::string& id = clientID) const {
-        return R"({"kind":"hello","code":")" + code + R"(","clientID":")" + id + "\"}\n";
-    }
-
-    std::string tokenHello(const std::string& token, const std::string& code = "") const {
-        std::string line = R"({"kind":"hello","clientID":")" + std::string(clientID) +
-                           R"(","token":")" + token + "\"";
-        if (!code.empty()) {
-            line += R"(,"code":")" + code + "\"";
-        }
-        return line + "}\n";
-    }
-
-    // A connection that has passed the hello with the current code.
-    std::shared_ptr<FakeConnection> connectAuthenticated() {
-        auto connection = connect();
-        deliver(*connection, helloWithCode(receiver->code()));
-        return connection;
-    }
-
-    // The replies sent on a connection, decoded.
-    static std::vector<TouchMessage> replies(const FakeConnection& connection) {
-        TouchMessageDecoder decoder;
-        std::vector<TouchMessage> result;
-        for (const Bytes& bytes : connection.sent()) {
-            if (bytes.empty() || bytes.back() != '\n') {
-                ADD_FAILURE() << "reply is not one line: " << bytes;
-                continue;
-            }
-            auto decoded = decoder.decode(std::string_view(bytes).substr(0, bytes.size() - 1));
-            if (!decoded) {
-                ADD_FAILURE() << "reply does not decode: " << bytes;
-                continue;
-            }
-            result.push_back(*decoded);
-        }
-        return result;
-    }
-
-    // The peripheral manager of the running transport.
     fakes::FakePeripheralManager& peripheral() const { return peripherals->last(); }
-
-    // The radio came up and the service was published.
-    void advertise() const {
-        peripheral().reportState(PeripheralState::poweredOn);
-        peripheral().reportServiceAdded();
-    }
-
-    void subscribe(const CentralID& central) const {
-        peripheral().subscribe(central, BluetoothUUID(TouchService::bluetoothStatusUUID));
-    }
-
-    void unsubscribe(const CentralID& central) const {
-        peripheral().unsubscribe(central, BluetoothUUID(TouchService::bluetoothStatusUUID));
-    }
-
-    // One write to the command characteristic.
-    void write(const CentralID& central, Bytes bytes) const {
-        peripheral().write(central, BluetoothUUID(TouchService::bluetoothCommandUUID),
-                           std::move(bytes));
-    }
-
-    // The replies notified to a central, decoded from the joined notification values.
-    std::vector<TouchMessage> notifiedReplies(const CentralID& central) const {
-        TouchMessageDecoder decoder;
-        std::vector<TouchMessage> result;
-        Bytes joined = peripheral().receivedBy(central);
-        for (auto end = joined.find('\n'); end != Bytes::npos; end = joined.find('\n')) {
-            auto decoded = decoder.decode(std::string_view(joined).substr(0, end));
-            if (!decoded) {
-                ADD_FAILURE() << "notified reply does not decode: " << joined.substr(0, end);
-            } else {
-                result.push_back(*decoded);
-            }
-            joined.erase(0, end + 1);
-        }
-        if (!joined.empty()) {
-            ADD_FAILURE() << "notified bytes without a newline: " << joined;
-        }
-        return result;
-    }
-
-    std::size_t movesPosted() const {
-        const auto posted = events->posted();
-        return static_cast<std::size_t>(
-            std::count_if(posted.begin(), posted.end(), [](const SyntheticEvent& event) {
-                const auto* mouse = std::get_if<MouseEvent>(&event.body);
-                return mouse && mouse->type == MouseEventType::mouseMoved;
-            }));
-    }
-
-    // The release of a button held at the fake pointer's location.
-    static SyntheticEvent leftUp(EventFlags flags) {
-        return SyntheticEvent{
-            MouseEvent{MouseEventType::leftMouseUp, Point{100, 100}, MouseButton::left, {}}, flags};
-    }
-
-    std::string hostID() const {
-        return defaults->values.at(std::string(PairedClients::hostIDKey));
-    }
 };
 
 } // namespace corvane::test

@@ -1,4 +1,4 @@
-#include "platform/secrets/SecretStoreFactory.h"
+#include "app/SecretBackends.h"
 
 #include "platform/secrets/FileSecretStore.h"
 #include "platform/secrets/SecretStoreSet.h"
