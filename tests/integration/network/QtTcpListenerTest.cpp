@@ -89,6 +89,8 @@ TEST_F(QtTcpListenerTest, StartAndCancel_ReportLater_AdvertiseAndWithdrawOnlyThe
     EXPECT_EQ(publisher->withdrawn, std::vector<DnsSdPublisher::Ticket>{1});
     // A restart right after a stop must get the same port back at once.
     auto successor = listen(port);
+    EXPECT_EQ(QtTcpListener::listen(port, mainThread, publisher).error(),
+              Error("Address already in use"));
     ASSERT_TRUE(spinUntil([&] { return reports.states.size() == 2; }));
     EXPECT_EQ(reports.states.back(), ListenerState::cancelled);
     EXPECT_EQ(reports.advertising.size(), 1u);
