@@ -45,9 +45,8 @@ protected:
 };
 
 TEST_F(FileSecretStoreTest, Operations_FollowTheStoreContract) {
-    test::expectStoreContract(store, [&](const SecretItem& item) {
-        return contentOf(store.pathFor(item));
-    });
+    test::expectStoreContract(
+        store, [&](const SecretItem& item) { return contentOf(store.pathFor(item)); });
 }
 
 // Private files, each written anew and renamed over the old one, never through a planted link;
@@ -91,9 +90,15 @@ TEST_F(FileSecretStoreTest, Writes_PrivateWholeAndNeverThroughALink_LeaveNoStale
 }
 
 TEST_F(FileSecretStoreTest, HostileNames_StayInsideTheFolderApart_OverlongOnesFailReadably) {
-    const std::vector<SecretItem> items = {
-        {"../../escape", "clients"}, {"/", "/"}, {"..", ".."}, {"", ""}, {"a.b", "c"},
-        {"a", "b.c"}, {std::string("a\0b", 3), "c"}, {"~pending", "x"}, {"caf\xc3\xa9", "\xff"}};
+    const std::vector<SecretItem> items = {{"../../escape", "clients"},
+                                           {"/", "/"},
+                                           {"..", ".."},
+                                           {"", ""},
+                                           {"a.b", "c"},
+                                           {"a", "b.c"},
+                                           {std::string("a\0b", 3), "c"},
+                                           {"~pending", "x"},
+                                           {"caf\xc3\xa9", "\xff"}};
     std::set<fs::path> paths;
     for (std::size_t i = 0; i < items.size(); ++i) {
         paths.insert(store.pathFor(items[i]));
@@ -122,7 +127,8 @@ TEST(SecretStoreFactoryTest, Choice_FilesWhenAskedOrWhenNoKeyringAnswers_OtherNa
         ASSERT_NE(files, nullptr) << choice;
         EXPECT_EQ(files->folder(), pathOf(temp) / "corvane");
         // Only the fallback the user did not ask for is announced, with where the files are.
-        EXPECT_EQ(chosen->notice.find(files->folder().string()) != std::string::npos, announced) << choice;
+        EXPECT_EQ(chosen->notice.find(files->folder().string()) != std::string::npos, announced)
+            << choice;
     }
     for (const char* unknown : {"keychain", "File"}) {
         const auto refused = makeSecretStore(unknown);

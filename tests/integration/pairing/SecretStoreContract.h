@@ -30,9 +30,8 @@ inline void expectStoreContract(SecretStore& store,
     EXPECT_NE(duplicate, SecretStatus::success);
     EXPECT_TRUE(store.errorMessage(duplicate).has_value());
     EXPECT_EQ(witness(item), "first");
-    for (const Bytes& data :
-         {Bytes(R"({"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D":"x+/="})"), Bytes("nul\0caf\xc3\xa9", 9),
-          Bytes(), Bytes(65536, 'k')}) {
+    for (const Bytes& data : {Bytes(R"({"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D":"x+/="})"),
+                              Bytes("nul\0caf\xc3\xa9", 9), Bytes(), Bytes(65536, 'k')}) {
         SCOPED_TRACE(data.size());
         ASSERT_EQ(store.update(item, data), SecretStatus::success);
         EXPECT_EQ(store.copyMatching(item).data, data);
