@@ -76,6 +76,9 @@ protected:
     }
     void key(const char* layout, std::uint16_t code, EventFlags flags) {
         test::run(QStringLiteral("setxkbmap ") + layout);
+        // The server may still be sending its notice of the new layout to our connection when
+        // setxkbmap has already ended; a round trip there has it read before the next key.
+        input->isTrusted();
         post(input->createKeyboardEvent(code, true), flags);
         post(input->createKeyboardEvent(code, false), flags);
     }
