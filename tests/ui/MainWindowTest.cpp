@@ -121,7 +121,7 @@ TEST_F(MainWindow, StartStop_StateChangedBeforeRedraw_ActsOnCurrentState) {
     EXPECT_EQ(receiver.listeners->listeners.size(), 1u);
 }
 
-TEST_F(MainWindow, Dialogs_AskBeforeForgetting_AccessibilityUntilTrusted_HelpUntilDone) {
+TEST_F(MainWindow, Dialogs_AskBeforeForgetting_AccessibilityUntilTrusted) {
     for (const bool escape : {false, true}) {
         click("forgetButton");
         expectTexts({question}, {});
@@ -145,14 +145,6 @@ TEST_F(MainWindow, Dialogs_AskBeforeForgetting_AccessibilityUntilTrusted_HelpUnt
     click("requestAccessibilityButton");
     EXPECT_EQ(receiver.trust->requests, 2);
     expectTexts({}, {"Request Accessibility"});
-
-    click("helpButton");
-    QQuickWindow* sheet = window()->findChild<QQuickWindow*>("helpSheet");
-    ASSERT_TRUE(sheet && QTest::qWaitForWindowExposed(sheet));
-    settle(sheet);
-    EXPECT_TRUE(texts(sheet->contentItem()).contains("Corvane 1.2 · Made by the Corvane project"));
-    click("doneButton", sheet);
-    EXPECT_FALSE(sheet->isVisible());
 }
 
 } // namespace

@@ -1,16 +1,11 @@
 #!/usr/bin/python3
-"""A fake BlueZ: org.bluez with one adapter, /org/bluez/hci0 (Adapter1, GattManager1,
-LEAdvertisingManager1), on the bus --bus names (default: the system bus). It reads registered
-objects back as BlueZ does and plays the centrals, with notifications as src/gatt-database.c
-hands them out (--notify): "shared" as BlueZ 5.66, one socket per characteristic acquired for
-the first device that enables it and closed when none is left; "per-device" as later releases.
-A bonded device keeps its CCC across a disconnection, another device's is cleared.
-
-One command a line on standard input, one JSON answer a line on standard output ({"ok": true,
-...} or {"ok": false, "error": NAME, "message": TEXT}): status, power on|off, connect DEV
-[bonded], disconnect DEV, remove DEV, subscribe DEV MTU, unsubscribe DEV, write DEV MTU OFFSET
-HEX ("-": empty), read DEV (the records notified to it, as hex), quit.
-"""
+"""A fake BlueZ: org.bluez with one adapter, /org/bluez/hci0, on the bus --bus names (default: the
+system bus). It reads registered objects back as BlueZ does and plays the centrals; --notify
+"shared" hands out notification sockets as BlueZ 5.66 (one per characteristic, for the first
+device that enables it, closed when none is left), "per-device" as later releases. Commands, one
+a line on stdin, each answered by one JSON line: status, power on|off, connect DEV [bonded],
+disconnect DEV, remove DEV, subscribe DEV MTU, unsubscribe DEV, write DEV MTU OFFSET HEX|-,
+read DEV, quit."""
 import argparse, json, os, socket, sys, uuid
 import dbus, dbus.mainloop.glib, dbus.service
 from gi.repository import GLib

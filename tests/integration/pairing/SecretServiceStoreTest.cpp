@@ -1,12 +1,10 @@
 // SecretServiceStore against a gnome-keyring-daemon on a private session bus, with secret-tool,
 // a client of the keyring independent of ours, as the witness. The keyring going away, coming
-// back and being locked are the fault scenarios' to show.
+// back and being locked, and the store chosen by default, are the fault scenarios' to show.
 #include "platform/secrets/SecretServiceStore.h"
 
 #include "SecretStoreContract.h"
 #include "integration/Processes.h"
-#include "platform/secrets/SecretStoreFactory.h"
-#include "platform/secrets/SecretStoreSet.h"
 
 namespace corvane {
 namespace {
@@ -63,16 +61,6 @@ TEST_F(SecretServiceStoreTest, NamesThatAreNotText_AreRefusedNotTruncated) {
     EXPECT_EQ(store.remove({"dev.corvane.test.nul", "\xff"}),
               SecretServiceStore::invalidAttributes);
     EXPECT_EQ(store.copyMatching({"dev.corvane.test.nul", "a"}).data, "real");
-}
-
-TEST_F(SecretServiceStoreTest, Factory_AutoAndExplicitChoiceUseTheSecretService) {
-    for (const char* choice : {"auto", "secret-service"}) {
-        const auto chosen = makeSecretStore(choice);
-        ASSERT_TRUE(chosen.has_value()) << chosen.error().description();
-        const auto* set = dynamic_cast<SecretStoreSet*>(chosen->store.get());
-        EXPECT_NE(dynamic_cast<SecretServiceStore*>(set->inUse().get()), nullptr) << choice;
-        EXPECT_EQ(chosen->notice, "") << choice;
-    }
 }
 
 } // namespace
