@@ -127,6 +127,12 @@ protected:
         return std::exchange(delegate->errors, {});
     }
 
+    void startPublished() {
+        start();
+        ASSERT_TRUE(reaches(PeripheralState::poweredOn));
+        ASSERT_EQ(publish(), "");
+    }
+
     // Connects `device` and enables its notifications; whether BlueZ acquired a socket for it.
     bool subscribe(const QString& device, int mtu) {
         command("connect " + device);
@@ -153,12 +159,8 @@ TEST_P(Bluez, States_FollowBluezItsAdapterAndItsRefusals) {
         {{"--no-adapter"}, PeripheralState::unsupported, {}},
         {{"--no-advertising"}, PeripheralState::unsupported, {}},
         {{"--powered", "off"}, PeripheralState::poweredOff, {}},
-        {{"--register-error", "Failed:No room at the inn"},
-         PeripheralState::poweredOn,
-         "No room at the inn"},
-        {{"--advertise-error", "NotPermitted:Maximum advertisements reached"},
-         PeripheralState::poweredOn,
-         "Maximum advertisements reached"},
+        {{"--register-error", "Failed:No room"}, PeripheralState::poweredOn, "No room"},
+        {{"--advertise-error", "NotPermitted:Too many"}, PeripheralState::poweredOn, "Too many"},
     };
     for (const auto& [options, state, refusal] : rows) {
         SCOPED_TRACE(options.join(' ').toStdString());
@@ -183,11 +185,10 @@ TEST_P(Bluez, States_FollowBluezItsAdapterAndItsRefusals) {
 
 // What BlueZ reads back: our service and characteristics, and an advertisement that phones
 // scanning for new devices find, in the 31 bytes of a legacy advertisement and its scan response.
-TEST_P(Bluez, Publish_BluezReadsOurServiceAndAdvertisement_StopWithdrawsThem) {
-    start();
-    ASSERT_TRUE(reaches(PeripheralState::poweredOn));
-    ASSERT_EQ(publish(), "");
-    QJsonObject now = command("status");
+// That Stop withdraws them is the end-to-end scenario's.
+TEST_P(Bluez, Publish_BluezReadsOurServiceAndAdvertisement) {
+    ASSERT_NO_FATAL_FAILURE(startPublished());
+    const QJsonObject now = command("status");
     QStringList found;
     for (const QJsonValue object : now["application"].toObject()) {
         const QJsonObject chrc = object["org.bluez.GattCharacteristic1"].toObject();
@@ -200,28 +201,16 @@ TEST_P(Bluez, Publish_BluezReadsOurServiceAndAdvertisement_StopWithdrawsThem) {
     EXPECT_EQ(found, QStringList({lower(serviceID) + "true", lower(commandID) + "write",
                                   lower(statusID) + "notifyfalse"}));
 
-    const QJsonObject advertisement = now["advertisement"].toObject();
-    EXPECT_EQ(advertisement["Type"], "peripheral");
-    EXPECT_EQ(advertisement["ServiceUUIDs"], QJsonArray{lower(serviceID)});
-    EXPECT_EQ(advertisement["LocalName"], "Corvane Mac");
+    EXPECT_EQ(now["advertisement"].toObject()["Type"], "peripheral");
     const QString data = now["advertising_data"].toString();
     EXPECT_TRUE(data.startsWith("020106")) << "LE General Discoverable, BR/EDR not supported";
     EXPECT_LE(data.size() / 2, 31);
     EXPECT_EQ(now["scan_response"].toString(), "0c09" + QString(QByteArray("Corvane Mac").toHex()));
-
-    manager->stopAdvertising();
-    manager->removeAllServices();
-    EXPECT_TRUE(spinUntil([&] {
-        now = command("status");
-        return now["advertisement"].isNull() && now["application"].isNull();
-    }));
 }
 
 // Each write reaches the delegate as the device sent it, and its answer goes back to the device.
 TEST_P(Bluez, Writes_ReachTheDelegate_TheAnswerReachesTheDevice) {
-    start();
-    ASSERT_TRUE(reaches(PeripheralState::poweredOn));
-    ASSERT_EQ(publish(), "");
+    ASSERT_NO_FATAL_FAILURE(startPublished());
     delegate->answer = [](const WriteRequest& request) {
         if (request.offset != 0 || !request.value) {
             return AttResult::writeNotPermitted;
@@ -256,9 +245,7 @@ TEST_P(Bluez, Writes_ReachTheDelegate_TheAnswerReachesTheDevice) {
 // disconnection or its removal.
 TEST_P(Bluez, Subscriptions_AsBluezTellsThem_NotificationsReachTheDevice) {
     const bool shared = std::string_view(GetParam()) == "shared";
-    start();
-    ASSERT_TRUE(reaches(PeripheralState::poweredOn));
-    ASSERT_EQ(publish(), "");
+    ASSERT_NO_FATAL_FAILURE(startPublished());
     const CentralID a = centralOf("AA_BB"), c = centralOf("CC_DD"), e = centralOf("EE_FF");
     const auto reported = [&](std::size_t subscribed, std::size_t unsubscribed) {
         return spinUntil([&] {
