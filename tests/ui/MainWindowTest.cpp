@@ -34,10 +34,10 @@ protected:
     }
 
     QQuickWindow* window() const { return companion->window(); }
-    void settle(QQuickWindow* in = nullptr) {
+    void settle() {
         QCoreApplication::processEvents();
         receiver.run();
-        ASSERT_TRUE(QQuickTest::qWaitForPolish(in ? in : window(), 2000));
+        ASSERT_TRUE(QQuickTest::qWaitForPolish(window(), 2000));
     }
 
     // Every text a user can see, in the order of the item tree.
@@ -65,16 +65,11 @@ protected:
         }
     }
 
-    void click(const char* name, QQuickWindow* in = nullptr) {
-        in = in ? in : window();
-        auto* item = in->findChild<QQuickItem*>(name);
+    void click(const char* name) {
+        auto* item = window()->findChild<QQuickItem*>(name);
         ASSERT_TRUE(item && item->isVisible()) << name;
-        QTest::mouseClick(in, Qt::LeftButton, {},
+        QTest::mouseClick(window(), Qt::LeftButton, {},
                           item->mapToScene({item->width() / 2, item->height() / 2}).toPoint());
-        settle(in);
-    }
-    void ready() {
-        receiver.listener()->reportState(ListenerState::ready);
         settle();
     }
 
@@ -91,7 +86,8 @@ TEST_F(MainWindow, StatesShowTheirLines_TheWindowHoldsThemAll) {
     const int stoppedHeight = window()->minimumHeight();
 
     click("startStopButton");
-    ready();
+    receiver.listener()->reportState(ListenerState::ready);
+    settle();
     const QString code = QString::fromStdString(receiver.receiver->code());
     expectTexts(running + QStringList{"Ready for pairing", code, storage},
                 {"Start Receiver", paused});

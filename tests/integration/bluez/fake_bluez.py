@@ -1,12 +1,12 @@
 #!/usr/bin/python3
-"""A fake BlueZ: org.bluez with one adapter, /org/bluez/hci0, on the bus --bus names (default: the
-system bus). It reads registered objects back as BlueZ does and plays the centrals; --notify
+"""A fake BlueZ: org.bluez with one adapter, /org/bluez/hci0, on the system bus (its address
+from DBUS_SYSTEM_BUS_ADDRESS). It reads registered objects back as BlueZ does and plays the centrals; --notify
 "shared" hands out notification sockets as BlueZ 5.66 (one per characteristic, for the first
 device that enables it, closed when none is left), "per-device" as later releases. Commands, one
 a line on stdin, each answered by one JSON line: status, power on|off, connect DEV [bonded],
 disconnect DEV, remove DEV, subscribe DEV MTU, unsubscribe DEV, write DEV MTU OFFSET HEX|-,
 read DEV, quit."""
-import argparse, json, os, socket, sys, uuid
+import argparse, json, os, socket, uuid
 import dbus, dbus.mainloop.glib, dbus.service
 from gi.repository import GLib
 
@@ -253,7 +253,6 @@ class Fake(dbus.service.Object):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--bus")
     parser.add_argument("--powered", choices=["on", "off"], default="on")
     parser.add_argument("--no-adapter", action="store_true")
     parser.add_argument("--no-advertising", action="store_true")
@@ -262,8 +261,7 @@ def main():
     parser.add_argument("--advertise-error", metavar="NAME:TEXT")
     args = parser.parse_args()
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-    address = args.bus or os.environ.get("DBUS_SYSTEM_BUS_ADDRESS")
-    bus = dbus.bus.BusConnection(address) if address else dbus.SystemBus()
+    bus = dbus.SystemBus()
     fake = Fake(bus, args)
     name = dbus.service.BusName("org.bluez", bus, do_not_queue=True)
     fake.loop = GLib.MainLoop()
