@@ -120,16 +120,17 @@ TEST(SecretStoreFactoryTest, UnknownChoicesFail_FilesGoUnderHomeWithoutAnAbsolut
         ASSERT_FALSE(refused.has_value());
         EXPECT_NE(refused.error().description().find(unknown), std::string::npos);
     }
-    const test::ScopedEnvironment relative("XDG_DATA_HOME", "relative/is/ignored");
-    const test::ScopedEnvironment home("HOME", "/home/someone");
+    // Each test runs in a process of its own (and nothing after this one minds).
+    qputenv("XDG_DATA_HOME", "relative/is/ignored");
+    qputenv("HOME", "/home/someone");
     EXPECT_EQ(FileSecretStore::defaultFolder().value(), "/home/someone/.local/share/corvane");
-    const test::ScopedEnvironment noHome("HOME", nullptr);
+    qunsetenv("HOME");
     EXPECT_FALSE(FileSecretStore::defaultFolder().has_value());
 }
 
 TEST(QSettingsDefaultsTest, Strings_PersistUnderXdgConfigHome) {
     QTemporaryDir temp;
-    const test::ScopedEnvironment config("XDG_CONFIG_HOME", qPrintable(temp.path()));
+    qputenv("XDG_CONFIG_HOME", temp.path().toUtf8());
     QSettingsDefaults().setString("corvaneHostID", "caf\xc3\xa9");
     EXPECT_TRUE(fs::exists(pathOf(temp) / "corvane" / "corvane.ini"));
     EXPECT_EQ(QSettingsDefaults().string("corvaneHostID"), "caf\xc3\xa9");

@@ -43,19 +43,4 @@ inline void expectStoreContract(SecretStore& store,
     EXPECT_EQ(store.copyMatching(sibling).data, "sibling");
 }
 
-// Sets an environment variable (nullptr: unsets it) for one scope.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name), old_(qgetenv(name)) {
-        value != nullptr ? qputenv(name, value) : qunsetenv(name);
-    }
-    ~ScopedEnvironment() { old_.isNull() ? qunsetenv(name_) : qputenv(name_, old_); }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* name_;
-    QByteArray old_;
-};
-
 } // namespace corvane::test
