@@ -22,10 +22,7 @@ inline QByteArray readLine(QProcess& process) {
 
 inline void stop(QProcess& process) {
     process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
+    process.waitForFinished(5000);
 }
 
 // Runs a shell command line to its end and returns what it printed.

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <fstream>
 
 namespace corvane {
 namespace {
@@ -31,10 +32,7 @@ TEST(AutostartEntryTest, IsEnabled_FollowsTheEntryAndItsHiddenKey) {
     ASSERT_TRUE(entry.enable().has_value());
     EXPECT_TRUE(entry.isEnabled());
 
-    QFile file(entry.path());
-    ASSERT_TRUE(file.open(QIODevice::Append));
-    file.write("Hidden=true\n");
-    file.close();
+    std::ofstream(entry.path().toStdString(), std::ios::app) << "Hidden=true\n";
     EXPECT_FALSE(entry.isEnabled());
 
     ASSERT_TRUE(entry.disable().has_value());
