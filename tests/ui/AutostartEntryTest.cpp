@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTemporaryDir>
-#include <fstream>
-
 namespace corvane {
 namespace {
 
@@ -22,22 +18,6 @@ TEST(AutostartEntryTest, ExecLine_QuotesWhatTheDesktopEntryFormatReserves) {
     for (const auto& [program, expected] : cases) {
         EXPECT_EQ(AutostartEntry::execLine(program).toStdString(), expected.toStdString());
     }
-}
-
-// A desktop's settings switch an entry off with Hidden=true instead of removing it.
-TEST(AutostartEntryTest, IsEnabled_FollowsTheEntryAndItsHiddenKey) {
-    QTemporaryDir folder;
-    const AutostartEntry entry(folder.path() + "/autostart", "/usr/bin/corvane");
-    EXPECT_FALSE(entry.isEnabled());
-    ASSERT_TRUE(entry.enable().has_value());
-    EXPECT_TRUE(entry.isEnabled());
-
-    std::ofstream(entry.path().toStdString(), std::ios::app) << "Hidden=true\n";
-    EXPECT_FALSE(entry.isEnabled());
-
-    ASSERT_TRUE(entry.disable().has_value());
-    EXPECT_FALSE(QFile::exists(entry.path()));
-    EXPECT_TRUE(entry.disable().has_value());
 }
 
 } // namespace

@@ -98,16 +98,15 @@ protected:
         test::stop(fake);
         test::start(fake, CORVANE_PYTHON,
                     QStringList{CORVANE_FAKE_BLUEZ, "--notify", GetParam()} + options);
-        ASSERT_TRUE(reply()["ready"].toBool());
+        ASSERT_TRUE(command()["ready"].toBool());
         delegate = std::make_shared<RecordingDelegate>();
         manager = BluezPeripheralManagerFactory().makePeripheralManager(delegate);
     }
 
-    QJsonObject reply() { return QJsonDocument::fromJson(test::readLine(fake)).object(); }
-
-    QJsonObject command(const QString& line) {
-        fake.write((line + '\n').toUtf8());
-        return reply();
+    // The fake's answer to `line`, or with none, its next line.
+    QJsonObject command(const QString& line = {}) {
+        fake.write(line.isEmpty() ? QByteArray() : (line + '\n').toUtf8());
+        return QJsonDocument::fromJson(test::readLine(fake)).object();
     }
 
     bool reaches(PeripheralState state) {
@@ -186,7 +185,7 @@ TEST_P(Bluez, States_FollowBluezItsAdapterAndItsRefusals) {
 // What BlueZ reads back: our service and characteristics, and an advertisement that phones
 // scanning for new devices find, in the 31 bytes of a legacy advertisement and its scan response.
 // That Stop withdraws them is the end-to-end scenario's.
-TEST_P(Bluez, Publish_BluezReadsOurServiceAndAdvertisement) {
+TEST_P(Bluez, Publish_BluezReadsOurServiceAndAdvertisement_WritesReachTheDelegateAndBack) {
     ASSERT_NO_FATAL_FAILURE(startPublished());
     const QJsonObject now = command("status");
     QStringList found;
@@ -206,11 +205,8 @@ TEST_P(Bluez, Publish_BluezReadsOurServiceAndAdvertisement) {
     EXPECT_TRUE(data.startsWith("020106")) << "LE General Discoverable, BR/EDR not supported";
     EXPECT_LE(data.size() / 2, 31);
     EXPECT_EQ(now["scan_response"].toString(), "0c09" + QString(QByteArray("Corvane Mac").toHex()));
-}
 
-// Each write reaches the delegate as the device sent it, and its answer goes back to the device.
-TEST_P(Bluez, Writes_ReachTheDelegate_TheAnswerReachesTheDevice) {
-    ASSERT_NO_FATAL_FAILURE(startPublished());
+    // Each write reaches the delegate as the device sent it, and its answer goes back to it.
     using enum AttResult;
     const std::vector<std::tuple<QString, int, QString, std::optional<Bytes>, AttResult, QString>>
         rows = {
@@ -224,9 +220,8 @@ TEST_P(Bluez, Writes_ReachTheDelegate_TheAnswerReachesTheDevice) {
         SCOPED_TRACE((device + ' ' + hex).toStdString());
         delegate->answer = answer;
         EXPECT_EQ(write(device, offset, hex)["error"].toString().remove("org.bluez.Error."), error);
-        ASSERT_FALSE(delegate->writes.empty());
-        const WriteRequest request = delegate->writes.back();
-        delegate->writes.clear();
+        ASSERT_EQ(delegate->writes.size(), 1u);
+        const WriteRequest request = std::exchange(delegate->writes, {}).front();
         EXPECT_EQ(request.value, value);
         EXPECT_EQ(request.offset, static_cast<std::size_t>(offset));
         EXPECT_EQ(request.characteristic, commandID);

@@ -37,9 +37,9 @@ def answer(**fields):
 
 
 def failed(error):
-    name = error.get_dbus_name() if isinstance(error, dbus.DBusException) else "fake"
-    message = error.get_dbus_message() if isinstance(error, dbus.DBusException) else str(error)
-    print(json.dumps({"ok": False, "error": name, "message": message}), flush=True)
+    ours = isinstance(error, dbus.DBusException)
+    print(json.dumps({"ok": False, "error": error.get_dbus_name() if ours else "fake",
+                      "message": error.get_dbus_message() if ours else str(error)}), flush=True)
 
 
 def structure(kind, data):

@@ -101,11 +101,5 @@ TEST_F(XTestInputTest, WheelsAndShortcuts_ArriveAsTheCurrentLayoutTypesThem) {
     expectEvents([&] { key("us", VirtualKey::space, 0); }, {"KeyPress 65 0", "KeyRelease 65 0"});
 }
 
-TEST(XTestInputOpen, MissingDisplay_FailsWithItsName) {
-    const auto opened = XTestInput::open(":64999");
-    ASSERT_FALSE(opened);
-    EXPECT_NE(opened.error().description().find(":64999"), std::string::npos);
-}
-
 } // namespace
 } // namespace corvane

@@ -1,10 +1,9 @@
-// The backends that keep pairing state on this machine without a daemon: the pairing files, the
-// user defaults and the random bytes; and the security log beside them.
+// The backends that keep pairing state on this machine without a daemon: the pairing files and
+// the random bytes; and the security log beside them.
 #include "platform/secrets/FileSecretStore.h"
 
 #include "SecretStoreContract.h"
 #include "platform/secrets/SecretStoreFactory.h"
-#include "platform/system/QSettingsDefaults.h"
 #include "platform/system/SecurityLog.h"
 #include "platform/system/SodiumRandom.h"
 #include "support/QtEventLoop.h"
@@ -116,15 +115,6 @@ TEST(SecretStoreFactoryTest, UnknownChoicesFail_FilesGoUnderHomeWithoutAnAbsolut
     EXPECT_FALSE(FileSecretStore::defaultFolder().has_value());
 }
 
-TEST(QSettingsDefaultsTest, Strings_PersistUnderXdgConfigHome) {
-    QTemporaryDir temp;
-    qputenv("XDG_CONFIG_HOME", temp.path().toUtf8());
-    QSettingsDefaults().setString("corvaneHostID", "caf\xc3\xa9");
-    EXPECT_TRUE(fs::exists(pathOf(temp) / "corvane" / "corvane.ini"));
-    EXPECT_EQ(QSettingsDefaults().string("corvaneHostID"), "caf\xc3\xa9");
-    EXPECT_FALSE(QSettingsDefaults().string("other").has_value());
-}
-
 TEST(SodiumRandomTest, Fill_GivesFreshBytesEveryCall) {
     std::array<std::uint8_t, 32> first{}, second{};
     ASSERT_TRUE(SodiumRandom().fill(first) && SodiumRandom().fill(second));
@@ -147,7 +137,6 @@ TEST(SecurityLogTest, Outcomes_NameThePeer_RunsFromOneHostAreCountedNotRepeated)
             log.record({ClientEvent::rejected, Transport::tcp, peer});
         }
         log.record({ClientEvent::pairedWithCode, Transport::tcp, "[2001:db8::7]:50004"});
-        log.record({ClientEvent::budgetSpent, Transport::bluetooth, "central-a"});
     }
     qInstallMessageHandler(previous);
     EXPECT_EQ(securityLines,
@@ -156,8 +145,6 @@ TEST(SecurityLogTest, Outcomes_NameThePeer_RunsFromOneHostAreCountedNotRepeated)
                   "TCP 192.0.2.7 rejected: no right code or token: 2 more time(s), the last from "
                   "192.0.2.7:50003",
                   "TCP [2001:db8::7]:50004 paired with the code",
-                  "Bluetooth central central-a rejected unread: too many wrong codes, pairing by "
-                  "code is paused",
               }));
 }
 
