@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+#include <fstream>
+
 namespace corvane {
 namespace {
 
@@ -18,6 +21,16 @@ TEST(AutostartEntryTest, ExecLine_QuotesWhatTheDesktopEntryFormatReserves) {
     for (const auto& [program, expected] : cases) {
         EXPECT_EQ(AutostartEntry::execLine(program).toStdString(), expected.toStdString());
     }
+}
+
+// A desktop's settings switch an entry off with Hidden=true instead of removing it.
+TEST(AutostartEntryTest, IsEnabled_NotWhenTheDesktopHidesTheEntry) {
+    QTemporaryDir folder;
+    const AutostartEntry entry(folder.path() + "/autostart", "/usr/bin/corvane");
+    ASSERT_TRUE(entry.enable().has_value());
+    EXPECT_TRUE(entry.isEnabled());
+    std::ofstream(entry.path().toStdString(), std::ios::app) << "Hidden=true\n";
+    EXPECT_FALSE(entry.isEnabled());
 }
 
 } // namespace

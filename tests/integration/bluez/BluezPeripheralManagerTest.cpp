@@ -51,13 +51,9 @@ struct RecordingDelegate : PeripheralManagerDelegate {
     int readiness = 0;
     AttResult answer = AttResult::success;
 
-    void didUpdateState(PeripheralManager&, PeripheralState state) override {
-        states.push_back(state);
-    }
+    void didUpdateState(PeripheralManager&, PeripheralState s) override { states.push_back(s); }
     void didAddService(PeripheralManager&, std::optional<Error> error) override { report(error); }
-    void didStartAdvertising(PeripheralManager&, std::optional<Error> error) override {
-        report(error);
-    }
+    void didStartAdvertising(PeripheralManager&, std::optional<Error> e) override { report(e); }
     void report(const std::optional<Error>& error) {
         ++published;
         errors += error ? QString::fromStdString(error->description()) : QString();
@@ -67,9 +63,8 @@ struct RecordingDelegate : PeripheralManagerDelegate {
         EXPECT_EQ(characteristic, statusID);
         subscribed.push_back(central);
     }
-    void didUnsubscribe(PeripheralManager&, const CentralID& central,
-                        const BluetoothUUID&) override {
-        unsubscribed.push_back(central);
+    void didUnsubscribe(PeripheralManager&, const CentralID& c, const BluetoothUUID&) override {
+        unsubscribed.push_back(c);
     }
     void didReceiveWriteRequests(PeripheralManager& manager,
                                  const std::vector<WriteRequest>& requests) override {
@@ -122,8 +117,8 @@ protected:
              {{commandID, CharacteristicProperty::write, AttributePermission::writeable},
               {statusID, CharacteristicProperty::notify, 0}}});
         manager->startAdvertising({{serviceID}, "Corvane Mac"});
-        spinUntil([&] { return delegate->published == 2; });
-        return std::exchange(delegate->errors, {});
+        const bool reported = spinUntil([&] { return delegate->published == 2; });
+        return reported ? std::exchange(delegate->errors, {}) : QStringLiteral("not reported");
     }
 
     void startPublished() {

@@ -182,10 +182,9 @@ class Fake(dbus.service.Object):
         answer()
 
     def options(self, name, mtu, offset=0):
-        options = {"device": dbus.ObjectPath(HCI0 + "/dev_" + name), "mtu": dbus.UInt16(int(mtu)),
-                   "link": "LE"}
-        options.update({"offset": dbus.UInt16(int(offset))} if int(offset) else {})
-        return dbus.Dictionary(options, signature="sv")
+        offset = {"offset": dbus.UInt16(int(offset))} if int(offset) else {}
+        return dbus.Dictionary({"device": dbus.ObjectPath(HCI0 + "/dev_" + name), "link": "LE",
+                                "mtu": dbus.UInt16(int(mtu)), **offset}, signature="sv")
 
     def key(self, name):
         return None if self.args.notify == "shared" else name

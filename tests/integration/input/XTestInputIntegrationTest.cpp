@@ -11,8 +11,6 @@
 namespace corvane {
 namespace {
 
-using namespace std::chrono_literals;
-
 class XTestInputTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -52,7 +50,8 @@ protected:
     void expectEvents(const std::function<void()>& act, const QStringList& expected) {
         act();
         QStringList now;
-        test::spinUntil([&] { return (now = events().mid(seen)).size() >= expected.size(); }, 5s);
+        test::spinUntil([&] { return (now = events().mid(seen)).size() >= expected.size(); },
+                        std::chrono::seconds(5));
         EXPECT_EQ(now.join(", ").toStdString(), expected.join(", ").toStdString());
         seen += now.size();
     }
