@@ -23,10 +23,6 @@ const BluetoothUUID serviceID(TouchService::bluetoothServiceUUID);
 const BluetoothUUID commandID(TouchService::bluetoothCommandUUID);
 const BluetoothUUID statusID(TouchService::bluetoothStatusUUID);
 
-QString lower(const BluetoothUUID& uuid) {
-    return QString::fromStdString(uuid.text()).toLower();
-}
-
 CentralID centralOf(const QString& device) {
     return BluezPeripheralManager::centralFor("/org/bluez/hci0/dev_" + device);
 }
@@ -182,6 +178,7 @@ TEST_P(Bluez, States_FollowBluezItsAdapterAndItsRefusals) {
 // That Stop withdraws them is the end-to-end scenario's.
 TEST_P(Bluez, Publish_BluezReadsOurServiceAndAdvertisement_WritesReachTheDelegateAndBack) {
     ASSERT_NO_FATAL_FAILURE(startPublished());
+    const auto lower = [](const auto& id) { return QString::fromStdString(id.text()).toLower(); };
     const QJsonObject now = command("status");
     QStringList found;
     for (const QJsonValue object : now["application"].toObject()) {
