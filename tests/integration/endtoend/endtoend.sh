@@ -68,7 +68,7 @@ bluez() {
     (($# == 0)) || echo "$*" >&6
     IFS= read -r -t 20 bluez_reply <&5 && [[ $bluez_reply == '{"ok": true'* ]] || fail "fake BlueZ: '$*' answered '$bluez_reply'"
 }
-registered() { bluez status && [[ $bluez_reply == *'"registrations": 1'*'"LocalName": "Corvane Mac"'* ]]; }
+registered() { bluez status && [[ $bluez_reply == *'"application": {'*'"LocalName": "Corvane Mac"'* ]]; }
 # central_send DEVICE TEXT: TEXT as writes of 20 bytes (MTU 23), as a phone cuts it.
 central_send() {
     local hex
