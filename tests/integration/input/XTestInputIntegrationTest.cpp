@@ -76,19 +76,45 @@ protected:
     std::shared_ptr<XTestInput> input;
 };
 
-// What only a real server shows; clicks, scrolling up, Ctrl+Z on a US layout and Control held
-// across moves and a click are the end-to-end scenario's. The other wheel directions, and
-// shortcuts by what their keys type in the current layout: the key that types z on AZERTY and
-// QWERTZ, and + where = needs Shift.
+// Command held over moves and a click is one Control press until the phone lets go; each
+// button and wheel direction lands on its X button.
+TEST_F(XTestInputTest, HeldCommandAndButtons_ArriveAsXButtonsWithOneControlPress) {
+    const auto click = [&](MouseEventType down, MouseEventType up, MouseButton button) {
+        const Point at = input->pointerLocation().value();
+        post(input->createMouseEvent(down, at, {}, button), EventFlag::command);
+        post(input->createMouseEvent(up, at, {}, button), EventFlag::command);
+    };
+    expectEvents(
+        [&] {
+            input->holdModifiers(EventFlag::command);
+            for (int move = 0; move < 3; ++move) {
+                const Point at = input->pointerLocation().value();
+                post(input->createMouseEvent(MouseEventType::mouseMoved, {at.x + 1, at.y}, {1, 0},
+                                             MouseButton::left),
+                     EventFlag::command);
+            }
+            click(MouseEventType::leftMouseDown, MouseEventType::leftMouseUp, MouseButton::left);
+            click(MouseEventType::rightMouseDown, MouseEventType::rightMouseUp, MouseButton::right);
+            click(MouseEventType::otherMouseDown, MouseEventType::otherMouseUp,
+                  MouseButton::center);
+            input->holdModifiers(0);
+        },
+        {"KeyPress 37 0", "ButtonPress 1 0x4", "ButtonRelease 1 0x4", "ButtonPress 3 0x4",
+         "ButtonRelease 3 0x4", "ButtonPress 2 0x4", "ButtonRelease 2 0x4", "KeyRelease 37 0x4"});
+}
+
+// What only a real server shows: the wheels, and shortcuts by what their keys type in the current
+// layout: the key that types z on AZERTY and QWERTZ, and + where = needs Shift.
 TEST_F(XTestInputTest, WheelsAndShortcuts_ArriveAsTheCurrentLayoutTypesThem) {
     expectEvents(
         [&] {
-            for (const auto& [vertical, horizontal] : {std::pair{-40, 0}, {0, 40}, {0, -40}}) {
+            for (const auto& [vertical, horizontal] :
+                 {std::pair{40, 0}, {-40, 0}, {0, 40}, {0, -40}}) {
                 post(input->createScrollWheelEvent(vertical, horizontal));
             }
         },
-        {"ButtonPress 5 0", "ButtonRelease 5 0", "ButtonPress 6 0", "ButtonRelease 6 0",
-         "ButtonPress 7 0", "ButtonRelease 7 0"});
+        {"ButtonPress 4 0", "ButtonRelease 4 0", "ButtonPress 5 0", "ButtonRelease 5 0",
+         "ButtonPress 6 0", "ButtonRelease 6 0", "ButtonPress 7 0", "ButtonRelease 7 0"});
     for (const auto& [layout, code, keycode] : {std::tuple{"fr", VirtualKey::z, 25},
                                                 {"de", VirtualKey::z, 29},
                                                 {"de", VirtualKey::equal, 35}}) {
