@@ -1,6 +1,7 @@
 #include "platform/portal/PortalInput.h"
 
 #include "input/mapping/MouseEventMeaning.h"
+#include "input/mapping/PostWithModifiers.h"
 
 #include <linux/input-event-codes.h>
 
@@ -105,18 +106,12 @@ void PortalInput::post(const SyntheticEvent& event) {
     if (!isTrusted()) {
         return;
     }
-    const auto* key = std::get_if<KeyboardEvent>(&event.body);
-    const auto chord =
-        key ? KeyTable::chord(key->keyCode, event.flags, workspaceKeys_) : std::nullopt;
-    apply(modifiers_.before(event, chord));
-    if (key && chord) {
-        keysym(chord->keysyms[0], key->keyDown);
-    } else if (const auto* mouse = std::get_if<MouseEvent>(&event.body)) {
-        postBody(*mouse);
-    } else if (const auto* wheel = std::get_if<ScrollWheelEvent>(&event.body)) {
-        postBody(*wheel);
-    }
-    apply(modifiers_.after(event));
+    postWithModifiers(
+        modifiers_, workspaceKeys_, event, [this](const auto& changes) { apply(changes); },
+        [this](const KeyboardEvent& key, const KeyChord& chord) {
+            keysym(chord.keysyms[0], key.keyDown);
+        },
+        [this](const auto& body) { postBody(body); });
 }
 
 void PortalInput::holdModifiers(EventFlags flags) {

@@ -1,6 +1,7 @@
 #include "platform/uinput/UinputInput.h"
 
 #include "input/mapping/MouseEventMeaning.h"
+#include "input/mapping/PostWithModifiers.h"
 #include "platform/uinput/LibevdevUinputDevice.h"
 
 #include <linux/input-event-codes.h>
@@ -79,18 +80,12 @@ std::optional<SyntheticEvent> UinputInput::createScrollWheelEvent(std::int32_t v
 }
 
 void UinputInput::post(const SyntheticEvent& event) {
-    const auto* key = std::get_if<KeyboardEvent>(&event.body);
-    const auto chord =
-        key ? KeyTable::chord(key->keyCode, event.flags, workspaceKeys_) : std::nullopt;
-    apply(modifiers_.before(event, chord));
-    if (key && chord) {
-        writeKey(chord->key, key->keyDown);
-    } else if (const auto* mouse = std::get_if<MouseEvent>(&event.body)) {
-        postBody(*mouse);
-    } else if (const auto* wheel = std::get_if<ScrollWheelEvent>(&event.body)) {
-        postBody(*wheel);
-    }
-    apply(modifiers_.after(event));
+    postWithModifiers(
+        modifiers_, workspaceKeys_, event, [this](const auto& changes) { apply(changes); },
+        [this](const KeyboardEvent& key, const KeyChord& chord) {
+            writeKey(chord.key, key.keyDown);
+        },
+        [this](const auto& body) { postBody(body); });
 }
 
 void UinputInput::holdModifiers(EventFlags flags) {

@@ -1,6 +1,7 @@
 #include "platform/x11/XTestInput.h"
 
 #include "input/mapping/MouseEventMeaning.h"
+#include "input/mapping/PostWithModifiers.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -159,18 +160,10 @@ void XTestInput::post(const SyntheticEvent& event) {
     if (!usable()) {
         return;
     }
-    const auto* key = std::get_if<KeyboardEvent>(&event.body);
-    const auto chord =
-        key ? KeyTable::chord(key->keyCode, event.flags, workspaceKeys_) : std::nullopt;
-    apply(modifiers_.before(event, chord));
-    if (key && chord) {
-        postKey(*key, *chord);
-    } else if (const auto* mouse = std::get_if<MouseEvent>(&event.body)) {
-        postBody(*mouse);
-    } else if (const auto* wheel = std::get_if<ScrollWheelEvent>(&event.body)) {
-        postBody(*wheel);
-    }
-    apply(modifiers_.after(event));
+    postWithModifiers(
+        modifiers_, workspaceKeys_, event, [this](const auto& changes) { apply(changes); },
+        [this](const KeyboardEvent& key, const KeyChord& chord) { postKey(key, chord); },
+        [this](const auto& body) { postBody(body); });
     XFlush(connection_->display);
 }
 
